@@ -1,0 +1,76 @@
+#include "link/protocol.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace veldoran::protocol {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return 0;
+}
+
+int HexByteValue(std::string_view two) {
+  const auto at = [&](std::size_t i) { return i < two.size() ? HexDigitValue(two[i]) : 0; };
+  return 16 * at(0) + at(1);
+}
+
+int HexWordValue(std::string_view four) {
+  const std::string_view high = four.substr(0, std::min<std::size_t>(2, four.size()));
+  const std::string_view low = four.size() > 2 ? four.substr(2, 2) : std::string_view{};
+  return 256 * HexByteValue(high) + HexByteValue(low);
+}
+
+std::int32_t HexClockValue(std::string_view eight) {
+  const std::string_view high = eight.substr(0, std::min<std::size_t>(4, eight.size()));
+  const std::string_view low = eight.size() > 4 ? eight.substr(4, 4) : std::string_view{};
+  const std::uint32_t v = 65536u * static_cast<std::uint32_t>(HexWordValue(high)) +
+                          static_cast<std::uint32_t>(HexWordValue(low));
+  return static_cast<std::int32_t>(v);
+}
+
+std::string Hex(std::uint32_t value, int width) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  do {
+    out.insert(out.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(out.size()) < width) out.insert(0, width - out.size(), '0');
+  return out;
+}
+
+std::int64_t DateTimeToControllerSeconds(DayCount t) {
+  // nearbyint rounds in the default mode, to nearest with ties to even.
+  return static_cast<std::int64_t>(std::nearbyint((t - kUnixEpochDayCount) * 86400.0)) - 7200;
+}
+
+DayCount ControllerSecondsToDateTime(std::int32_t v) {
+  return kUnixEpochDayCount + (static_cast<double>(v) + 7200.0) / 86400.0;
+}
+
+std::string StatusQueryLine() { return "0\r"; }
+
+std::string WriteCardSlotLine(int slot, std::string_view code) {
+  std::string line = "2" + Hex(static_cast<std::uint32_t>(slot), 2);
+  line.append(code);
+  line.push_back(kCarriageReturn);
+  return line;
+}
+
+std::string ClearEventsLine() { return "3\r"; }
+
+std::string SetClockLine(std::int64_t controller_seconds) {
+  // A negative value goes out as its 32-bit two's complement.
+  return "4" + Hex(static_cast<std::uint32_t>(controller_seconds), 8) + kCarriageReturn;
+}
+
+std::string ReadEventsLine() { return "5\r"; }
+
+std::string SetControllerNumberLine(int number) {
+  return "7" + Hex(static_cast<std::uint32_t>(number), 2) + kCarriageReturn;
+}
+
+}  // namespace veldoran::protocol
