@@ -1,0 +1,260 @@
+#include "app/form1.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <algorithm>
+
+#include "ui/status_bar.h"
+#include "ui/string_grid.h"
+#include "ui/text.h"
+#include "ui/timer.h"
+
+namespace veldoran::app {
+namespace {
+
+// The window's client area: the outer size 856 x 589 less a standard frame (8 px at each side
+// and the bottom) and title bar (31 px).
+constexpr int kClientWidth = 840;
+constexpr int kClientHeight = 550;
+
+QFont Font(const QString& family, int pixel_size, bool bold = false) {
+  QFont font(family);
+  font.setPixelSize(pixel_size);
+  font.setBold(bold);
+  return font;
+}
+
+void SetTextColor(QWidget* widget, const QColor& color) {
+  QPalette pal = widget->palette();
+  pal.setColor(QPalette::WindowText, color);
+  pal.setColor(QPalette::ButtonText, color);
+  widget->setPalette(pal);
+}
+
+QPushButton* Button(QWidget* parent, const QString& text, int x, int y, int w, int h) {
+  auto* button = new QPushButton(text, parent);
+  button->setGeometry(x, y, w, h);
+  button->setAutoDefault(false);
+  return button;
+}
+
+// A label sized as given, or larger when its text needs more room (a substitute font may be
+// wider than the designed one): labels size themselves to their text.
+QLabel* Label(QWidget* parent, const QString& text, int x, int y, int w = 0, int h = 0,
+              const QFont* font = nullptr) {
+  auto* label = new QLabel(text, parent);
+  if (font) label->setFont(*font);
+  const QSize hint = label->sizeHint();
+  label->setGeometry(x, y, std::max(w, hint.width()), std::max(h, hint.height()));
+  return label;
+}
+
+QLineEdit* Edit(QWidget* parent, int x, int y, int w, int h) {
+  auto* edit = new QLineEdit(parent);
+  edit->setGeometry(x, y, w, h);
+  ui::MakeAnsiEdit(edit);
+  return edit;
+}
+
+QProgressBar* ProgressBar(QWidget* parent, int x, int y, int w, int h) {
+  auto* bar = new QProgressBar(parent);
+  bar->setGeometry(x, y, w, h);
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  return bar;
+}
+
+}  // namespace
+
+QString TForm1::Caption() {
+  return QStringLiteral("VELDORAN 2020") + QString(72, QLatin1Char(' ')) +
+         QStringLiteral("MORVENTAL") + QString(54, QLatin1Char(' ')) + QStringLiteral("ver 1.3");
+}
+
+TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), services_(services) {
+  if (!services_.dialogs) {
+    own_dialogs_ = std::make_unique<ui::QtDialogs>(this);
+    services_.dialogs = own_dialogs_.get();
+  }
+  if (!services_.clock) {
+    own_clock_ = std::make_unique<ui::SystemClock>();
+    services_.clock = own_clock_.get();
+  }
+  BuildWindow();
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildWindow() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(Caption());
+  setFont(Font(QStringLiteral("MS Sans Serif"), 11));
+  setFixedSize(kClientWidth, kClientHeight);
+  move(338, 167);
+  setAutoFillBackground(true);
+  const QPalette standard = palette();
+  QPalette black = standard;
+  black.setColor(QPalette::Window, Qt::black);
+  setPalette(black);
+
+  const QFont tahoma13b = Font(QStringLiteral("Tahoma"), 13, true);
+  Label17 = Label(this, QStringLiteral("Port COM"), 8, 16, 60, 16, &tahoma13b);
+  SetTextColor(Label17, Qt::white);
+
+  SpeedButton2 = Button(this, QStringLiteral("Połącz"), 8, 96, 97, 41);
+  SpeedButton2->setFont(Font(QStringLiteral("Tahoma"), 13, true));
+  SpeedButton1 = Button(this, QStringLiteral("Rozłącz"), 8, 144, 97, 41);
+  SpeedButton1->setFont(Font(QStringLiteral("Tahoma"), 11, true));
+  for (QPushButton* b : {SpeedButton2, SpeedButton1}) {
+    b->setCheckable(true);
+    b->setPalette(standard);
+  }
+  SpeedButtonGroup1 = new QButtonGroup(this);
+  SpeedButtonGroup1->setExclusive(true);
+  SpeedButtonGroup1->addButton(SpeedButton2);
+  SpeedButtonGroup1->addButton(SpeedButton1);
+  SpeedButton1->setChecked(true);
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setGeometry(112, 8, 729, 497);
+  PageControl1->setPalette(standard);
+  PageControl1->setAutoFillBackground(true);
+  PageControl1->setMovable(false);
+  PageControl1->setStyleSheet(
+      QStringLiteral("QTabWidget::tab-bar { left: 4px; } QTabBar::tab { height: 32px; }"));
+  BuildEventsPage();
+  BuildUsersPage();
+  BuildLockersPage();
+  PageControl1->setCurrentWidget(TabSheet2);
+
+  const QFont tahoma16 = Font(QStringLiteral("Tahoma"), 16);
+  Label16 = Label(this, QStringLiteral("Status połączenia:"), 120, 512, 127, 19, &tahoma16);
+  SetTextColor(Label16, Qt::white);
+
+  // Wide enough for the longest status text, "Połączono z szafką nr 10".
+  const QFont tahoma16b = Font(QStringLiteral("Tahoma"), 16, true);
+  Label14 = Label(this, QStringLiteral("brak połączenia"), 280, 512, 129, 19, &tahoma16b);
+  Label14->setMinimumWidth(
+      QFontMetrics(tahoma16b).horizontalAdvance(QStringLiteral("Połączono z szafką nr 10")) + 4);
+  Label14->resize(Label14->minimumWidth(), Label14->height());
+  SetTextColor(Label14, Qt::red);
+
+  StatusBar1 = new ui::TStatusBar({150, 150, 100, 130, 150, 50}, this);
+  StatusBar1->setGeometry(0, kClientHeight - 19, kClientWidth, 19);
+  StatusBar1->SetPanelText(5, QStringLiteral("ver 1.3"));
+
+  Timer1 = new ui::TTimer(this);
+  Timer1->SetInterval(1000);
+  Timer2 = new ui::TTimer(this);
+  Timer2->SetInterval(1000);
+}
+
+void TForm1::BuildEventsPage() {
+  TabSheet1 = new QWidget;
+  PageControl1->addTab(TabSheet1, QStringLiteral("Zdarzenia"));
+  Button3 = Button(TabSheet1, QStringLiteral("Odczytaj zdarzenia"), 8, 16, 145, 25);
+  Button5 = Button(TabSheet1, QStringLiteral("Kasuj zdarzenia z pamięci "), 160, 16, 145, 25);
+  Button6 = Button(TabSheet1, QStringLiteral("Aktualizuj czas "), 312, 16, 145, 25);
+  StringGrid1 = new ui::TStringGrid(8, 2, TabSheet1);
+  StringGrid1->setGeometry(8, 48, 689, 345);
+  StringGrid1->SetRowHeight(20);
+  StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  ProgressBar2 = ProgressBar(TabSheet1, 8, 400, 689, 17);
+  Button1 = Button(TabSheet1, QStringLiteral("Zapisz do pliku CSV"), 560, 424, 145, 25);
+  Memo1 = new QPlainTextEdit(TabSheet1);
+  Memo1->setGeometry(392, 0, 337, 25);
+  Memo1->setPlainText(QStringLiteral("NAZWISKO;IMIĘ;DATA;CZAS;NR;LOKALIZACJA;KARTA"));
+  Memo1->hide();
+}
+
+void TForm1::BuildUsersPage() {
+  TabSheet2 = new QWidget;
+  PageControl1->addTab(TabSheet2, QStringLiteral("Użytkownicy"));
+
+  GroupBox2 = new QGroupBox(QStringLiteral("Dane użytkownika"), TabSheet2);
+  GroupBox2->setGeometry(16, 16, 337, 145);
+  Label1 = Label(GroupBox2, QStringLiteral("Imię"), 24, 24);
+  Edit8 = Edit(GroupBox2, 64, 16, 121, 21);
+  Label2 = Label(GroupBox2, QStringLiteral("Nazwisko"), 8, 48);
+  Edit9 = Edit(GroupBox2, 64, 48, 121, 21);
+  Label3 = Label(GroupBox2, QStringLiteral("Kod karty"), 8, 76);
+  Edit6 = Edit(GroupBox2, 64, 76, 121, 21);
+  Button14 = Button(GroupBox2, QStringLiteral("Zapisz"), 64, 104, 75, 25);
+  Button15 = Button(GroupBox2, QStringLiteral("Usuń"), 144, 104, 75, 25);
+
+  GroupBox1 = new QGroupBox(QStringLiteral("Dostęp do szafek"), TabSheet2);
+  GroupBox1->setGeometry(16, 160, 337, 241);
+  for (int k = 0; k < 10; ++k) {
+    const int y = 32 + 16 * k;
+    LockerLabels[k] = Label(GroupBox1, QString::number(k + 1), 8, y);
+    LockerLabels[k]->setObjectName(QStringLiteral("Label%1").arg(k + 4));
+    CheckBoxes[k] = new QCheckBox(GroupBox1);
+    CheckBoxes[k]->setObjectName(QStringLiteral("CheckBox%1").arg(k + 1));
+    CheckBoxes[k]->setGeometry(24, y, 300, 17);
+    CheckBoxes[k]->setChecked(true);
+  }
+  Button12 = Button(GroupBox1, QStringLiteral("Wszystkie"), 64, 200, 75, 25);
+  Button13 = Button(GroupBox1, QStringLiteral("Wyczyść"), 144, 200, 75, 25);
+
+  StringGrid3 = new ui::TStringGrid(5, 101, TabSheet2);
+  StringGrid3->setGeometry(368, 24, 337, 377);
+  StringGrid3->SetRowHeight(20);
+  Button17 =
+      Button(TabSheet2, QStringLiteral("Prześlij kody kart do kontrolera"), 368, 408, 337, 25);
+  ProgressBar1 = ProgressBar(TabSheet2, 368, 440, 337, 17);
+}
+
+void TForm1::BuildLockersPage() {
+  TabSheet3 = new QWidget;
+  PageControl1->addTab(TabSheet3, QStringLiteral("Szafki"));
+  StringGrid2 = new ui::TStringGrid(2, 11, TabSheet3);
+  StringGrid2->setGeometry(24, 16, 345, 241);
+  StringGrid2->SetRowHeight(20);
+  StringGrid2->SetHeadingColor(QColor(0xC0, 0xC0, 0xC0));
+  Edit7 = Edit(TabSheet3, 24, 264, 345, 21);
+  Button11 = Button(TabSheet3, QStringLiteral("Zmień opis kontrolera"), 32, 296, 169, 25);
+  Button16 = Button(TabSheet3, QStringLiteral("Zaprogramuj numer kontrolera"), 208, 296, 169, 25);
+}
+
+void TForm1::FormCreate() {
+  ControllerNumber = 1;
+  ReceiveBuffer.clear();
+
+  StringGrid2->SetColWidth(0, 40);
+  StringGrid2->SetColWidth(1, 300);
+  StringGrid2->SetCell(0, 0, QStringLiteral("nr"));
+  StringGrid2->SetCell(1, 0, QStringLiteral("Lokalizacja szafki"));
+
+  const int users_widths[] = {40, 100, 100, 80};
+  for (int c = 0; c < 4; ++c) StringGrid3->SetColWidth(c, users_widths[c]);
+  const QString users_headings[] = {QStringLiteral("nr"), QStringLiteral("Nazwisko"),
+                                    QStringLiteral("Imię"), QStringLiteral("Kod karty"),
+                                    QStringLiteral("Uprawnienia")};
+  for (int c = 0; c < 5; ++c) StringGrid3->SetCell(c, 0, users_headings[c]);
+
+  const QString events_headings[] = {QStringLiteral("nr"),          QStringLiteral("Nazwisko"),
+                                     QStringLiteral("Imię"),        QStringLiteral("Data"),
+                                     QStringLiteral("Czas"),        QStringLiteral("nr szafki"),
+                                     QStringLiteral("Lokalizacja"), QStringLiteral("Kod karty")};
+  const int events_widths[] = {40, 100, 100, 60, 60, 60, 160, 60};
+  for (int c = 0; c < 8; ++c) {
+    StringGrid1->SetCell(c, 0, events_headings[c]);
+    StringGrid1->SetColWidth(c, events_widths[c]);
+  }
+
+  for (int r = 1; r <= 10; ++r) StringGrid2->SetCell(0, r, QStringLiteral("%1.").arg(r));
+  for (int r = 1; r <= 100; ++r) StringGrid3->SetCell(0, r, QStringLiteral("%1.").arg(r));
+}
+
+}  // namespace veldoran::app

@@ -1,0 +1,117 @@
+// The one window of the tool. It owns every control and the program's state; each handler
+// forwards to the unit that holds the behaviour of its page.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "link/link_state.h"
+#include "records/user_table.h"
+#include "ui/clock.h"
+#include "ui/date_formats.h"
+#include "ui/dialogs.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+namespace veldoran::ui {
+class TStatusBar;
+class TStringGrid;
+class TTimer;
+}  // namespace veldoran::ui
+
+namespace veldoran::app {
+
+// What the window needs from outside: where modal boxes go, how it sleeps and tells the time,
+// and how dates and times are shown. Seams left empty get the real toolkit's.
+struct Services {
+  ui::Dialogs* dialogs = nullptr;
+  ui::Clock* clock = nullptr;
+  ui::DateTimeFormats formats = ui::DateTimeFormats::System();
+};
+
+class TForm1 : public QWidget, public link::LinkState, public records::RecordsState {
+  Q_OBJECT
+ public:
+  // Builds the window and runs FormCreate.
+  explicit TForm1(const Services& services = {}, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The window's title bar text.
+  static QString Caption();
+
+  // Window created: grid headings, configuration, the selected user.
+  void FormCreate();
+
+  // ---- Controls on the window ----
+  QLabel* Label17;
+  QPushButton* SpeedButton2;  // "Połącz"
+  QPushButton* SpeedButton1;  // "Rozłącz"
+  QButtonGroup* SpeedButtonGroup1;
+  QTabWidget* PageControl1;
+  QLabel* Label16;
+  QLabel* Label14;  // connection status
+  ui::TStatusBar* StatusBar1;
+
+  // ---- Page "Zdarzenia" ----
+  QWidget* TabSheet1;
+  QPushButton* Button3;
+  QPushButton* Button5;
+  QPushButton* Button6;
+  ui::TStringGrid* StringGrid1;
+  QProgressBar* ProgressBar2;
+  QPushButton* Button1;
+  QPlainTextEdit* Memo1;
+
+  // ---- Page "Użytkownicy" ----
+  QWidget* TabSheet2;
+  QGroupBox* GroupBox2;
+  QLabel* Label1;
+  QLineEdit* Edit8;
+  QLabel* Label2;
+  QLineEdit* Edit9;
+  QLabel* Label3;
+  QLineEdit* Edit6;
+  QPushButton* Button14;
+  QPushButton* Button15;
+  QGroupBox* GroupBox1;
+  std::array<QLabel*, 10> LockerLabels;   // Label4 ... Label13
+  std::array<QCheckBox*, 10> CheckBoxes;  // CheckBox1 ... CheckBox10
+  QPushButton* Button12;
+  QPushButton* Button13;
+  ui::TStringGrid* StringGrid3;
+  QPushButton* Button17;
+  QProgressBar* ProgressBar1;
+
+  // ---- Page "Szafki" ----
+  QWidget* TabSheet3;
+  ui::TStringGrid* StringGrid2;
+  QLineEdit* Edit7;
+  QPushButton* Button11;
+  QPushButton* Button16;
+
+  // ---- Components without a face ----
+  ui::TTimer* Timer1;  // heartbeat
+  ui::TTimer* Timer2;  // end of a heartbeat pause
+  ui::TSaveDialog SaveDialog1;
+
+ private:
+  void BuildWindow();
+  void BuildEventsPage();
+  void BuildUsersPage();
+  void BuildLockersPage();
+
+  Services services_;
+  std::unique_ptr<ui::Dialogs> own_dialogs_;
+  std::unique_ptr<ui::Clock> own_clock_;
+};
+
+}  // namespace veldoran::app

@@ -1,0 +1,25 @@
+// What the controller link keeps for the life of the window: the received bytes not yet
+// consumed, what the controller last reported, the event table and the upload counters. It is
+// touched only on the main thread.
+#pragma once
+
+#include <string>
+
+#include "link/event_table.h"
+
+namespace veldoran::link {
+
+struct LinkState {
+  std::string ReceiveBuffer;  // received bytes not yet consumed
+  bool ReplySeen = false;     // a status line was handled since it was last cleared
+  int ControllerNumber = 1;   // as the controller last reported it
+  int EventCount = 0;         // stored events, as the last status line reported
+  EventTable Events;          // by event slot
+  // Card code upload bookkeeping.
+  std::string LastSentCode;
+  std::string EchoedCode;
+  int AckCount = 0;
+  int SavedCount = 0;
+};
+
+}  // namespace veldoran::link

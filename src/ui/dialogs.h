@@ -1,0 +1,49 @@
+// Modal messages, the error box and the file-save dialog. Everything the window shows modally
+// goes through this seam, so tests can record it instead of blocking.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace veldoran::ui {
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A message box with an OK button.
+  virtual void ShowMessage(const QString& text) = 0;
+  // The application's error box for an operation that failed (an exception reaching the
+  // window's event handling).
+  virtual void ShowError(const QString& text) = 0;
+  // The save dialog: proposes `file_name`, offers one filter given as "description|pattern",
+  // replaces an existing file without a question and adds no extension. Returns the chosen path,
+  // or nothing when the operator cancels.
+  virtual std::optional<QString> AskSaveFileName(const QString& file_name,
+                                                 const QString& filter) = 0;
+};
+
+// The real dialogs of the toolkit, parented to a window.
+class QtDialogs : public Dialogs {
+ public:
+  explicit QtDialogs(QWidget* parent) : parent_(parent) {}
+  void ShowMessage(const QString& text) override;
+  void ShowError(const QString& text) override;
+  std::optional<QString> AskSaveFileName(const QString& file_name, const QString& filter) override;
+
+ private:
+  QWidget* parent_;
+};
+
+// A file-save dialog component: remembers the last chosen name and proposes it next time.
+class TSaveDialog {
+ public:
+  QString FileName = QStringLiteral("zdarzenia.csv");
+  QString Filter = QStringLiteral("plik CSV|*.csv");
+
+  // Shows the dialog; true when the operator confirmed, FileName then holds the choice.
+  bool Execute(Dialogs& dialogs);
+};
+
+}  // namespace veldoran::ui

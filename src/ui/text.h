@@ -1,0 +1,37 @@
+// Between the window's strings and the Windows-1250 bytes that go to the controller, Config.ini
+// and CSV files.
+#pragma once
+
+#include <QString>
+#include <QValidator>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QLineEdit;
+
+namespace veldoran::ui {
+
+QString FromAnsi(std::string_view bytes);
+// The bytes of a text, or nothing when it holds a character the code page cannot.
+std::optional<std::string> ToAnsi(const QString& text);
+// For texts the program made itself from storable input: an unstorable character here is a
+// programming error, reported by an exception rather than changed.
+std::string ToAnsiChecked(const QString& text);
+
+// Accepts only single-line text that Windows-1250 can hold, so that nothing typed or pasted is
+// lost or changed when it is saved or sent. A refused character is named in a tool tip.
+class AnsiValidator : public QValidator {
+  Q_OBJECT
+ public:
+  explicit AnsiValidator(QLineEdit* edit);
+  State validate(QString& input, int& pos) const override;
+
+ private:
+  QLineEdit* edit_;
+};
+
+// Installs the validator and the length limit that Config.ini can read back.
+void MakeAnsiEdit(QLineEdit* edit);
+
+}  // namespace veldoran::ui

@@ -1,0 +1,46 @@
+#include "support/recording_dialogs.h"
+
+namespace veldoran::testing {
+
+void RecordingDialogs::ShowMessage(const QString& text) {
+  messages << text;
+  all_ << text;
+  if (on_message) on_message(text);
+}
+
+void RecordingDialogs::ShowError(const QString& text) {
+  errors << text;
+  all_ << text;
+}
+
+std::optional<QString> RecordingDialogs::AskSaveFileName(const QString& file_name,
+                                                         const QString& filter) {
+  save_requests.push_back({file_name, filter});
+  if (save_answers.empty()) return std::nullopt;
+  auto answer = save_answers.front();
+  save_answers.pop_front();
+  return answer;
+}
+
+void RecordingDialogs::Clear() {
+  messages.clear();
+  errors.clear();
+  all_.clear();
+  save_requests.clear();
+}
+
+void ManualClock::Sleep(int ms) {
+  sleeps.push_back(ms);
+  now_ += ms / 86'400'000.0;
+  if (on_sleep) on_sleep(ms);
+}
+
+ui::DateTimeFormats PinnedFormats() {
+  ui::DateTimeFormats formats;
+  formats.locale = QLocale::c();
+  formats.short_date = QStringLiteral("yyyy-MM-dd");
+  formats.long_time = QStringLiteral("HH:mm:ss");
+  return formats;
+}
+
+}  // namespace veldoran::testing
