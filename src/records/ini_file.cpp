@@ -86,7 +86,7 @@ Document Document::Parse(std::string_view bytes) {
   while (pos < bytes.size()) {
     const std::size_t lf = bytes.find('\n', pos);
     std::string_view text = bytes.substr(pos, lf == bytes.npos ? bytes.npos : lf - pos);
-    std::string eol;
+    std::string_view eol;
     if (lf != bytes.npos) {
       eol = "\n";
       if (!text.empty() && text.back() == '\r') {
@@ -95,7 +95,7 @@ Document Document::Parse(std::string_view bytes) {
       }
     }
     pos = lf == bytes.npos ? bytes.size() : lf + 1;
-    Line line = MakeLine(std::string(text), std::move(eol));
+    Line line = MakeLine(std::string(text), std::string(eol));
     if (line.kind == Kind::kHeading) doc.sections_.emplace_back();
     doc.sections_.back().lines.push_back(std::move(line));
   }
@@ -216,7 +216,12 @@ std::string Document::Serialize() const {
 
 namespace {
 
-std::string Quote(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+std::string Quote(const std::filesystem::path& path) {
+  std::string quoted = "\"";
+  quoted += path.string();
+  quoted += '"';
+  return quoted;
+}
 
 std::string ErrorText(int err) { return std::system_category().message(err); }
 
