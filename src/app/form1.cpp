@@ -12,6 +12,8 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "link/events_grid.h"
+#include "link/receive_dispatcher.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/text.h"
@@ -90,6 +92,12 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
     services_.clock = own_clock_.get();
   }
   BuildWindow();
+  const link::Heartbeat heartbeat{Timer1, Timer2};
+  const link::ConnectionDisplay connection{Label14, StatusBar1};
+  dispatcher_ = std::make_unique<link::ReceiveDispatcher>(
+      link::DispatcherControls{Edit6, connection, StatusBar1, ProgressBar1, ProgressBar2, heartbeat,
+                               StringGrid2, StringGrid3},
+      *this, Users, *services_.dialogs, services_.formats, [this] { FillEventsGrid(); });
   FormCreate();
 }
 
@@ -255,6 +263,14 @@ void TForm1::FormCreate() {
 
   for (int r = 1; r <= 10; ++r) StringGrid2->SetCell(0, r, QStringLiteral("%1.").arg(r));
   for (int r = 1; r <= 100; ++r) StringGrid3->SetCell(0, r, QStringLiteral("%1.").arg(r));
+}
+
+void TForm1::spComm1AfterReceive(void* /*Com*/, const void* Buffer, std::uint32_t Received) {
+  dispatcher_->Receive(Buffer, Received);
+}
+
+void TForm1::FillEventsGrid() {
+  link::FillEventsGrid(Events, EventCount, *StringGrid3, *StringGrid1);
 }
 
 }  // namespace veldoran::app

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <array>
+#include <cstdint>
 #include <memory>
 
 #include "link/link_state.h"
@@ -28,6 +29,10 @@ class TStringGrid;
 class TTimer;
 }  // namespace veldoran::ui
 
+namespace veldoran::link {
+class ReceiveDispatcher;
+}
+
 namespace veldoran::app {
 
 // What the window needs from outside: where modal boxes go, how it sleeps and tells the time,
@@ -50,6 +55,12 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
 
   // Window created: grid headings, configuration, the selected user.
   void FormCreate();
+
+  // ---- Handlers ----
+  // Received bytes from the port (its OnAfterReceive).
+  void spComm1AfterReceive(void* Com, const void* Buffer, std::uint32_t Received);
+  // Copies the event table into the events grid.
+  void FillEventsGrid();
 
   // ---- Controls on the window ----
   QLabel* Label17;
@@ -110,6 +121,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void BuildLockersPage();
 
   Services services_;
+  std::unique_ptr<link::ReceiveDispatcher> dispatcher_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
 };

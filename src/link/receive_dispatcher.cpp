@@ -1,0 +1,137 @@
+#include "link/receive_dispatcher.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <algorithm>
+
+#include "link/protocol.h"
+#include "ui/date_formats.h"
+#include "ui/dialogs.h"
+#include "ui/status_bar.h"
+#include "ui/string_grid.h"
+#include "ui/text.h"
+
+namespace veldoran::link {
+namespace p = protocol;
+
+namespace {
+
+constexpr std::size_t kBufferLimit = 100;
+
+// A progress bar holds its position inside its range, as the native control does.
+void MoveTo(QProgressBar* bar, int position) {
+  bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+}
+
+bool StartsWith(const std::string& buffer, std::string_view lead) {
+  return buffer.compare(0, lead.size(), lead) == 0;
+}
+
+}  // namespace
+
+ReceiveDispatcher::ReceiveDispatcher(const DispatcherControls& controls, LinkState& state,
+                                     const records::UserTable& users, ui::Dialogs& dialogs,
+                                     const ui::DateTimeFormats& formats,
+                                     std::function<void()> fill_events_grid)
+    : controls_(controls),
+      state_(state),
+      users_(users),
+      dialogs_(dialogs),
+      formats_(formats),
+      fill_events_grid_(std::move(fill_events_grid)) {}
+
+void ReceiveDispatcher::Receive(const void* buffer, std::uint32_t received) {
+  std::string& rx = state_.ReceiveBuffer;
+  rx.append(static_cast<const char*>(buffer), received);
+
+  // Resynchronise: drop whatever stands before a reply's first letter.
+  const std::size_t lead = rx.find_first_of("WSZ");
+  rx.erase(0, lead == std::string::npos ? rx.size() : lead);
+
+  if (rx.size() >= p::card_read_line::kLength && rx.front() == p::card_read_line::kLead) {
+    CardRead();
+  }
+  if (rx.size() >= p::status_line::kLength && rx.front() == p::status_line::kLead) {
+    StatusLine();
+  }
+  while (rx.size() >= p::upload_ack::kLength && StartsWith(rx, p::upload_ack::kLead)) {
+    Acknowledgement();
+  }
+  while (rx.size() >= p::event_record::kLength && rx[0] == p::event_record::kLead &&
+         rx[1] != p::event_record::kNotSecond) {
+    EventRecord();
+  }
+  if (rx.size() > kBufferLimit) rx.clear();
+}
+
+void ReceiveDispatcher::CardRead() {
+  const QString code = ui::FromAnsi(p::card_read_line::kCardCode.In(state_.ReceiveBuffer));
+  controls_.Edit6->setText(code);
+  controls_.StatusBar1->SetPanelText(2, QStringLiteral("Karta: ") + code);
+  controls_.StatusBar1->SetPanelText(3, QString());
+  const QString shown = controls_.Edit6->text();
+  for (int row = 1; row <= records::kUserCount; ++row) {
+    if (controls_.StringGrid3->Cell(3, row) == shown) {
+      const records::Tuser& user = users_[static_cast<std::size_t>(row)];
+      controls_.StatusBar1->SetPanelText(3, user.FirstName + QStringLiteral("  ") + user.Surname);
+    }
+  }
+  state_.ReceiveBuffer.clear();
+}
+
+void ReceiveDispatcher::StatusLine() {
+  const std::string& rx = state_.ReceiveBuffer;
+  state_.ReplySeen = true;
+  state_.ControllerNumber = p::HexByteValue(p::status_line::kControllerNumber.In(rx));
+  controls_.connection.ShowConnected(state_.ControllerNumber);
+  controls_.StatusBar1->SetPanelText(1,
+                                     DateAndTime(p::HexClockValue(p::status_line::kClock.In(rx))));
+  const int events = p::HexWordValue(p::status_line::kEventCount.In(rx));
+  controls_.StatusBar1->SetPanelText(4, QStringLiteral("Liczba zdarzeń: %1").arg(events));
+  state_.EventCount = events;
+  state_.ReceiveBuffer.clear();
+}
+
+void ReceiveDispatcher::Acknowledgement() {
+  std::string& rx = state_.ReceiveBuffer;
+  state_.EchoedCode = std::string(p::upload_ack::kCardCode.In(rx));
+  if (state_.EchoedCode == state_.LastSentCode) {
+    ++state_.AckCount;
+    if (state_.EchoedCode != p::kEmptySlotCode) ++state_.SavedCount;
+  }
+  rx.erase(0, p::upload_ack::kLength);
+  controls_.heartbeat.RestartPause(2000);
+  MoveTo(controls_.ProgressBar1, state_.AckCount);
+}
+
+void ReceiveDispatcher::EventRecord() {
+  std::string& rx = state_.ReceiveBuffer;
+  state_.ControllerNumber = p::HexByteValue(p::event_record::kControllerNumber.In(rx));
+  const DayCount when =
+      p::ControllerSecondsToDateTime(p::HexClockValue(p::event_record::kClock.In(rx)));
+  const int slot = p::HexWordValue(p::event_record::kEventSlot.In(rx));
+  // The slot field reaches 65535; a record for a slot the table does not have is not stored.
+  if (slot < kEventTableSize) {
+    Tevent& e = state_.Events[static_cast<std::size_t>(slot)];
+    e.DateText = formats_.FormatDate(when);
+    e.TimeText = formats_.FormatTime(when);
+    e.LockerNumber = state_.ControllerNumber;
+    e.Location = controls_.StringGrid2->Cell(1, state_.ControllerNumber);
+    e.UserSlot = p::HexByteValue(p::event_record::kUserSlot.In(rx));
+  }
+  rx.erase(0, p::event_record::kLength);
+  MoveTo(controls_.ProgressBar2, slot / 10);
+  if (slot >= p::kLastEventSlot) {
+    MoveTo(controls_.ProgressBar2, 0);
+    dialogs_.ShowMessage(QStringLiteral("Odczytano %1 zdarzeń").arg(state_.EventCount));
+    controls_.heartbeat.Resume();
+    if (fill_events_grid_) fill_events_grid_();
+  }
+}
+
+QString ReceiveDispatcher::DateAndTime(std::int32_t clock_value) const {
+  const DayCount t = p::ControllerSecondsToDateTime(clock_value);
+  return formats_.FormatDate(t) + QStringLiteral("  ") + formats_.FormatTime(t);
+}
+
+}  // namespace veldoran::link

@@ -1,0 +1,18 @@
+// Readable test failure messages for Qt strings.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+  *os << '[';
+  for (qsizetype i = 0; i < list.size(); ++i)
+    *os << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
+  *os << ']';
+}
+QT_END_NAMESPACE
