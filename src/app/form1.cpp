@@ -14,6 +14,8 @@
 
 #include "link/events_grid.h"
 #include "link/receive_dispatcher.h"
+#include "records/config.h"
+#include "records/users_page.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/text.h"
@@ -98,7 +100,36 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
       link::DispatcherControls{Edit6, connection, StatusBar1, ProgressBar1, ProgressBar2, heartbeat,
                                StringGrid2, StringGrid3},
       *this, Users, *services_.dialogs, services_.formats, [this] { FillEventsGrid(); });
+  config_ = std::make_unique<records::Config>(
+      records::ConfigControls{StringGrid2, StringGrid3, CheckBoxes}, Users, *services_.dialogs);
+  users_page_ = std::make_unique<records::UsersPage>(
+      records::UsersPageControls{StringGrid3, Edit8, Edit9, Edit6, CheckBoxes}, Users,
+      *services_.dialogs, [this] { SaveConfig(); });
   FormCreate();
+  ConnectHandlers();
+}
+
+void TForm1::Guarded(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    services_.dialogs->ShowError(QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void TForm1::ConnectHandlers() {
+  const auto on_click = [this](QPushButton* button, void (TForm1::*handler)()) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  on_click(Button14, &TForm1::Button14Click);
+  on_click(Button15, &TForm1::Button15Click);
+  on_click(Button12, &TForm1::Button12Click);
+  on_click(Button13, &TForm1::Button13Click);
+  connect(StringGrid3, &ui::TStringGrid::SelectionChanged, this,
+          [this] { Guarded([this] { StringGrid3Click(); }); });
+  connect(StringGrid2, &ui::TStringGrid::SelectionChanged, this,
+          [this] { Guarded([this] { StringGrid2Click(); }); });
 }
 
 TForm1::~TForm1() = default;
@@ -263,7 +294,23 @@ void TForm1::FormCreate() {
 
   for (int r = 1; r <= 10; ++r) StringGrid2->SetCell(0, r, QStringLiteral("%1.").arg(r));
   for (int r = 1; r <= 100; ++r) StringGrid3->SetCell(0, r, QStringLiteral("%1.").arg(r));
+
+  LoadConfig();
+  ShowSelectedUser();
+  Edit7->setText(StringGrid2->Cell(1, StringGrid2->Row()));
 }
+
+void TForm1::LoadConfig() { config_->LoadConfig(); }
+void TForm1::SaveConfig() { config_->SaveConfig(); }
+void TForm1::UpdateLockerCaptions() { config_->UpdateLockerCaptions(); }
+void TForm1::ShowSelectedUser() { users_page_->ShowSelectedUser(); }
+
+void TForm1::StringGrid3Click() { users_page_->ShowSelectedUser(); }
+void TForm1::Button14Click() { users_page_->SaveSelectedUser(); }
+void TForm1::Button15Click() { users_page_->DeleteSelectedUser(); }
+void TForm1::Button12Click() { users_page_->CheckAllLockers(); }
+void TForm1::Button13Click() { users_page_->ClearAllLockers(); }
+void TForm1::StringGrid2Click() { Edit7->setText(StringGrid2->Cell(1, StringGrid2->Row())); }
 
 void TForm1::spComm1AfterReceive(void* /*Com*/, const void* Buffer, std::uint32_t Received) {
   dispatcher_->Receive(Buffer, Received);

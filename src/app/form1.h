@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "link/link_state.h"
@@ -32,6 +33,10 @@ class TTimer;
 namespace veldoran::link {
 class ReceiveDispatcher;
 }
+namespace veldoran::records {
+class Config;
+class UsersPage;
+}  // namespace veldoran::records
 
 namespace veldoran::app {
 
@@ -61,6 +66,20 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void spComm1AfterReceive(void* Com, const void* Buffer, std::uint32_t Received);
   // Copies the event table into the events grid.
   void FillEventsGrid();
+  // Users page.
+  void StringGrid3Click();
+  void Button14Click();  // "Zapisz"
+  void Button15Click();  // "Usuń"
+  void Button12Click();  // "Wszystkie"
+  void Button13Click();  // "Wyczyść"
+  // Lockers page.
+  void StringGrid2Click();
+
+  // Configuration file.
+  void LoadConfig();
+  void SaveConfig();
+  void UpdateLockerCaptions();
+  void ShowSelectedUser();
 
   // ---- Controls on the window ----
   QLabel* Label17;
@@ -120,8 +139,15 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void BuildUsersPage();
   void BuildLockersPage();
 
+  // Runs an operator action; an exception that escapes it is shown in the error box, as the
+  // toolkit's default handling of an event would.
+  void Guarded(const std::function<void()>& action);
+  void ConnectHandlers();
+
   Services services_;
   std::unique_ptr<link::ReceiveDispatcher> dispatcher_;
+  std::unique_ptr<records::Config> config_;
+  std::unique_ptr<records::UsersPage> users_page_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
 };

@@ -1,0 +1,141 @@
+#include "records/config.h"
+
+#include <QCheckBox>
+#include <QDir>
+
+#include "records/ini_file.h"
+#include "ui/dialogs.h"
+#include "ui/string_grid.h"
+#include "ui/text.h"
+
+namespace veldoran::records {
+namespace {
+
+constexpr char kLockers[] = "Szafki";
+constexpr char kFirstNames[] = "Users_ime";
+constexpr char kSurnames[] = "Users_nazwisko";
+constexpr char kCardCodes[] = "kod";
+constexpr char kPermissions[] = "uprawnienia";
+constexpr char kAllowAll[] = "1111111111";
+
+QString PathText(const std::filesystem::path& path) {
+  return QDir::toNativeSeparators(QString::fromStdString(path.string()));
+}
+
+}  // namespace
+
+std::filesystem::path ConfigPath() { return std::filesystem::path(".") / "Config.ini"; }
+
+Config::Config(const ConfigControls& controls, UserTable& users, ui::Dialogs& dialogs,
+               std::filesystem::path path)
+    : controls_(controls), users_(users), dialogs_(dialogs), path_(std::move(path)) {}
+
+void Config::LoadConfig() {
+  ini::LoadResult loaded = ini::LoadFile(path_);
+  if (loaded.status == ini::LoadStatus::kUnreadable) {
+    unreadable_ = true;
+    unreadable_reason_ = loaded.error;
+    dialogs_.ShowError(QStringLiteral("Unable to read %1.\n\n%2")
+                           .arg(PathText(path_), QString::fromLocal8Bit(loaded.error.c_str())));
+  }
+  const ini::Document& doc = loaded.document;
+  const auto read = [&](const char* section, int n, std::string_view default_value) {
+    return ui::FromAnsi(doc.Get(section, std::to_string(n), default_value));
+  };
+  ui::TStringGrid& lockers = *controls_.StringGrid2;
+  for (int n = 1; n <= kLockerCount; ++n) {
+    lockers.SetCell(1, n, read(kLockers, n, "Szafka " + std::to_string(n)));
+  }
+  ui::TStringGrid& grid = *controls_.StringGrid3;
+  for (int n = 1; n <= kUserCount; ++n) {
+    Tuser& user = users_[static_cast<std::size_t>(n)];
+    user.FirstName = read(kFirstNames, n, "");
+    grid.SetCell(2, n, user.FirstName);
+    user.Surname = read(kSurnames, n, "");
+    grid.SetCell(1, n, user.Surname);
+    user.CardCode = read(kCardCodes, n, "");
+    grid.SetCell(3, n, user.CardCode);
+    user.Permissions = read(kPermissions, n, kAllowAll);
+    grid.SetCell(4, n, user.Permissions);
+  }
+
+  // Every value goes back to the file, so after the first start it holds all keys.
+  if (!unreadable_) {
+    ini::Document back = std::move(loaded.document);
+    std::string error;
+    if (!StoreAll(back, error)) {
+      ShowWriteError(error);
+    } else if (back.modified()) {
+      Write(back);
+    }
+  }
+  UpdateLockerCaptions();
+}
+
+void Config::SaveConfig() {
+  if (unreadable_) {
+    ShowWriteError("the file could not be read at start, so it is not replaced: " +
+                   unreadable_reason_);
+    return;
+  }
+  // The file is read again so that whatever else it holds, also changes made to it since the
+  // start, survives the save.
+  ini::LoadResult loaded = ini::LoadFile(path_);
+  if (loaded.status == ini::LoadStatus::kUnreadable) {
+    ShowWriteError(loaded.error);
+    return;
+  }
+  std::string error;
+  if (!StoreAll(loaded.document, error)) {
+    ShowWriteError(error);
+    return;
+  }
+  Write(loaded.document);
+}
+
+void Config::UpdateLockerCaptions() {
+  for (int n = 1; n <= kLockerCount; ++n) {
+    controls_.CheckBoxes[static_cast<std::size_t>(n - 1)]->setText(
+        controls_.StringGrid2->Cell(1, n));
+  }
+}
+
+bool Config::StoreAll(ini::Document& doc, std::string& error) const {
+  const auto store = [&](const char* section, int n, const QString& text) {
+    const auto bytes = ui::ToAnsi(text);
+    if (!bytes) {
+      error = std::string("a value of [") + section + "] " + std::to_string(n) +
+              " holds a character Windows-1250 cannot store";
+      return false;
+    }
+    const ini::Result result = doc.Set(section, std::to_string(n), *bytes);
+    if (!result.ok)
+      error = std::string("[") + section + "] " + std::to_string(n) + ": " + result.error;
+    return result.ok;
+  };
+  for (int n = 1; n <= kLockerCount; ++n) {
+    if (!store(kLockers, n, controls_.StringGrid2->Cell(1, n))) return false;
+  }
+  for (int n = 1; n <= kUserCount; ++n) {
+    const Tuser& user = users_[static_cast<std::size_t>(n)];
+    if (!store(kFirstNames, n, user.FirstName) || !store(kSurnames, n, user.Surname) ||
+        !store(kCardCodes, n, user.CardCode) || !store(kPermissions, n, user.Permissions)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Config::Write(const ini::Document& doc) {
+  const ini::Result saved = ini::SaveFile(path_, doc.Serialize());
+  if (!saved.ok) ShowWriteError(saved.error);
+  return saved.ok;
+}
+
+void Config::ShowWriteError(const std::string& reason) {
+  QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
+  if (!reason.empty()) text += QStringLiteral("\n\n") + QString::fromLocal8Bit(reason.c_str());
+  dialogs_.ShowError(text);
+}
+
+}  // namespace veldoran::records

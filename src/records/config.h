@@ -1,0 +1,61 @@
+// Config.ini: the locker names (lockers grid, column 1) and the users (the Users table and the
+// users grid, kept equal). Read once at start, written back in full after every change.
+#pragma once
+
+#include <QString>
+#include <array>
+#include <filesystem>
+
+#include "records/user_table.h"
+
+class QCheckBox;
+
+namespace veldoran::ui {
+class Dialogs;
+class TStringGrid;
+}  // namespace veldoran::ui
+
+namespace veldoran::ini {
+class Document;
+}
+
+namespace veldoran::records {
+
+struct ConfigControls {
+  ui::TStringGrid* StringGrid2;  // lockers grid
+  ui::TStringGrid* StringGrid3;  // users grid
+  std::array<QCheckBox*, kLockerCount> CheckBoxes;
+};
+
+// ".\Config.ini": the file in the working directory.
+std::filesystem::path ConfigPath();
+
+class Config {
+ public:
+  Config(const ConfigControls& controls, UserTable& users, ui::Dialogs& dialogs,
+         std::filesystem::path path = ConfigPath());
+
+  // Reads every value (its default when missing) into the grids and Users, writes the file
+  // back so it holds every key, and puts the locker names on the check boxes. A file that can
+  // be read but not written still loads in full; the error is shown once.
+  void LoadConfig();
+  // Writes the locker names and every user. The file changes all at once or not at all.
+  void SaveConfig();
+  void UpdateLockerCaptions();
+
+ private:
+  // Stores every value into `doc`; false (with `error`) when one cannot be stored.
+  bool StoreAll(ini::Document& doc, std::string& error) const;
+  bool Write(const ini::Document& doc);
+  void ShowWriteError(const std::string& reason);
+
+  ConfigControls controls_;
+  UserTable& users_;
+  ui::Dialogs& dialogs_;
+  std::filesystem::path path_;
+  // The file exists but could not be read at start: saving over it would lose what it holds.
+  bool unreadable_ = false;
+  std::string unreadable_reason_;
+};
+
+}  // namespace veldoran::records

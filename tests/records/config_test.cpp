@@ -1,0 +1,166 @@
+// Config.ini read at start and written back, on the real window with real files.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <filesystem>
+
+#include "support/window_fixture.h"
+#include "ui/string_grid.h"
+
+namespace veldoran::records {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
+
+// The file a first start writes, built here key by key as the profile functions would write it.
+std::string FirstStartFile() {
+  std::string out = "[Szafki]\r\n";
+  for (int n = 1; n <= 10; ++n) out += std::to_string(n) + "=Szafka " + std::to_string(n) + "\r\n";
+  for (const char* section : {"Users_ime", "Users_nazwisko", "kod"}) {
+    out += std::string("[") + section + "]\r\n";
+    for (int n = 1; n <= 100; ++n) out += std::to_string(n) + "=\r\n";
+  }
+  out += "[uprawnienia]\r\n";
+  for (int n = 1; n <= 100; ++n) out += std::to_string(n) + "=1111111111\r\n";
+  return out;
+}
+
+class ConfigTest : public testing::WindowTest {
+ protected:
+  fs::path ConfigFile() const { return dir_ / "Config.ini"; }
+};
+
+TEST_F(ConfigTest, FirstStartWritesEveryKeyWithItsDefault) {
+  ASSERT_FALSE(fs::exists(ConfigFile()));
+  app::TForm1& f = Form();
+  const std::string bytes = ReadFileBytes(ConfigFile());
+  EXPECT_EQ(bytes, FirstStartFile());
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '='), 410);
+  for (int n = 1; n <= 10; ++n) {
+    EXPECT_EQ(f.StringGrid2->Cell(1, n), QString("Szafka %1").arg(n));
+    EXPECT_EQ(f.CheckBoxes[n - 1]->text(), QString("Szafka %1").arg(n));
+  }
+  for (int n = 1; n <= 100; ++n) {
+    EXPECT_EQ(f.StringGrid3->Cell(4, n), "1111111111");
+    EXPECT_EQ(f.Users[n].Permissions, "1111111111");
+    EXPECT_EQ(f.StringGrid3->Cell(1, n), "");
+  }
+  EXPECT_EQ(f.Edit7->text(), "Szafka 1");  // the selected locker row at start
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty());
+}
+
+TEST_F(ConfigTest, FileOfTheEarlierVersionLoadsAndKeepsWhatTheToolDoesNotKnow) {
+  // Windows-1250 bytes: "Łódź", "Żaneta", "Gęś"; an extra section, a key 101, comments.
+  std::string file = FirstStartFile();
+  auto replace = [&](const std::string& from, const std::string& to) {
+    file.replace(file.find(from), from.size(), to);
+  };
+  replace("1=Szafka 1\r\n",
+          "1=\xA3\xF3"
+          "d\x9F\r\n");
+  replace("[Users_ime]\r\n1=\r\n",
+          "[Users_ime]\r\n; imiona\r\n1=\xAF"
+          "aneta\r\n");
+  replace("[Users_nazwisko]\r\n1=\r\n", "[Users_nazwisko]\r\n1=G\xEA\x9C\r\n");
+  replace("[kod]\r\n1=\r\n", "[kod]\r\n1=00A1B2C3\r\n");
+  replace("100=\r\n[kod]", "100=\r\n101=Nadmiarowy\r\n[kod]");
+  file += "[Inne]\r\nklucz=warto\x9C\xE6\r\n; koniec\r\n";
+  WriteFileBytes(ConfigFile(), file);
+
+  app::TForm1& f = Form();
+  EXPECT_EQ(f.StringGrid2->Cell(1, 1), "Łódź");
+  EXPECT_EQ(f.CheckBoxes[0]->text(), "Łódź");
+  EXPECT_EQ(f.Users[1].FirstName, "Żaneta");
+  EXPECT_EQ(f.Users[1].Surname, "Gęś");
+  EXPECT_EQ(f.StringGrid3->Cell(1, 1), "Gęś");
+  EXPECT_EQ(f.StringGrid3->Cell(2, 1), "Żaneta");
+  EXPECT_EQ(f.StringGrid3->Cell(3, 1), "00A1B2C3");
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), file);  // nothing to write back
+
+  f.Edit9->setText("Gąska");
+  f.Button14Click();
+  std::string expected = file;
+  expected.replace(expected.find("1=G\xEA\x9C"), 5, "1=G\xB9ska");
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), expected);
+}
+
+TEST_F(ConfigTest, PresentEmptyValuesAreNotReplacedByDefaults) {
+  std::string file = FirstStartFile();
+  file.replace(file.find("3=Szafka 3"), 10, "3=");
+  const std::string perms =
+      "[uprawnienia]\r\n1=1111111111\r\n2=1111111111\r\n3=1111111111\r\n"
+      "4=1111111111\r\n5=1111111111";
+  file.replace(file.find(perms), perms.size(),
+               perms.substr(0, perms.size() - 10));  // key 5 present, empty
+  WriteFileBytes(ConfigFile(), file);
+  app::TForm1& f = Form();
+  EXPECT_EQ(f.StringGrid2->Cell(1, 3), "");
+  EXPECT_EQ(f.CheckBoxes[2]->text(), "");
+  EXPECT_EQ(f.Users[5].Permissions, "");
+  f.StringGrid3->SetRow(5);
+  for (QCheckBox* box : f.CheckBoxes) EXPECT_FALSE(box->isChecked());
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), file);
+}
+
+TEST_F(ConfigTest, MissingKeysAreAddedWithTheirDefaults) {
+  WriteFileBytes(ConfigFile(), "[Szafki]\r\n2=Hala\r\n[uprawnienia]\r\n7=0101\r\n");
+  app::TForm1& f = Form();
+  EXPECT_EQ(f.StringGrid2->Cell(1, 1), "Szafka 1");
+  EXPECT_EQ(f.StringGrid2->Cell(1, 2), "Hala");
+  EXPECT_EQ(f.Users[7].Permissions, "0101");
+  EXPECT_EQ(f.Users[8].Permissions, "1111111111");
+  const std::string bytes = ReadFileBytes(ConfigFile());
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '='), 410);
+  EXPECT_NE(bytes.find("7=0101\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigTest, ReadOnlyFileStillLoadsInFullAndTheWindowStaysUsable) {
+  std::string file = FirstStartFile();
+  file.replace(file.find("10=Szafka 10\r\n"), 14, "");  // complete but for one key
+  file.replace(file.rfind("100=1111111111"), 14, "100=0000000011");
+  WriteFileBytes(ConfigFile(), file);
+  fs::permissions(ConfigFile(), fs::perms::owner_read | fs::perms::group_read);
+
+  app::TForm1& f = Form();
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to write to ./Config.ini."))
+      << dialogs_.errors[0].toStdString();
+  EXPECT_EQ(f.StringGrid2->Cell(1, 10), "Szafka 10");
+  EXPECT_EQ(f.Users[100].Permissions, "0000000011");  // loaded to the end
+  EXPECT_EQ(f.CheckBoxes[9]->text(), "Szafka 10");
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), file);
+
+  dialogs_.Clear();
+  f.Edit8->setText("Ala");
+  f.Button14Click();  // a save fails the same way and changes nothing on disk
+  EXPECT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_EQ(f.Users[1].FirstName, "Ala");
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), file);
+}
+
+TEST_F(ConfigTest, UnreadableFileIsNeverOverwritten) {
+  fs::create_directory(ConfigFile());  // something stands at the path that cannot be read
+  app::TForm1& f = Form();
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to read ./Config.ini."));
+  EXPECT_EQ(f.StringGrid2->Cell(1, 4), "Szafka 4");
+  f.Button14Click();
+  EXPECT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(dialogs_.errors[1].startsWith("Unable to write to ./Config.ini."));
+  EXPECT_TRUE(fs::is_directory(ConfigFile()));
+}
+
+TEST_F(ConfigTest, EverySaveReReadsTheFileSoOtherChangesSurvive) {
+  app::TForm1& f = Form();
+  std::string bytes = ReadFileBytes(ConfigFile());
+  bytes += "[Serwis]\r\ntechnik=Kowalski\r\n";
+  WriteFileBytes(ConfigFile(), bytes);
+  f.Button15Click();
+  const std::string after = ReadFileBytes(ConfigFile());
+  EXPECT_NE(after.find("[Serwis]\r\ntechnik=Kowalski\r\n"), std::string::npos);
+  EXPECT_NE(after.find("[uprawnienia]\r\n1=0000000000\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veldoran::records
