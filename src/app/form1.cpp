@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "link/csv_export.h"
 #include "link/events_grid.h"
 #include "link/receive_dispatcher.h"
 #include "records/config.h"
@@ -122,6 +123,7 @@ void TForm1::ConnectHandlers() {
     connect(button, &QPushButton::clicked, this,
             [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
+  on_click(Button1, &TForm1::Button1Click);
   on_click(Button14, &TForm1::Button14Click);
   on_click(Button15, &TForm1::Button15Click);
   on_click(Button12, &TForm1::Button12Click);
@@ -298,6 +300,10 @@ void TForm1::FormCreate() {
   LoadConfig();
   ShowSelectedUser();
   Edit7->setText(StringGrid2->Cell(1, StringGrid2->Row()));
+}
+
+void TForm1::Button1Click() {
+  link::ExportEventsToCsv({Memo1, StringGrid1}, SaveDialog1, *services_.dialogs);
 }
 
 void TForm1::LoadConfig() { config_->LoadConfig(); }

@@ -66,6 +66,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void spComm1AfterReceive(void* Com, const void* Buffer, std::uint32_t Received);
   // Copies the event table into the events grid.
   void FillEventsGrid();
+  void Button1Click();  // "Zapisz do pliku CSV"
   // Users page.
   void StringGrid3Click();
   void Button14Click();  // "Zapisz"

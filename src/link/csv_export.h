@@ -1,0 +1,41 @@
+// Saves the events grid as a ";"-separated Windows-1250 file with CRLF lines that a spreadsheet
+// opens: the heading line, then columns 1 to 7 of every data row.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+
+class QPlainTextEdit;
+
+namespace veldoran::ui {
+class Dialogs;
+class TSaveDialog;
+class TStringGrid;
+}  // namespace veldoran::ui
+
+namespace veldoran::link {
+
+// A field as it goes into the file: as it stands, or, when it holds ";", a double quote, a
+// carriage return or a line feed, in double quotes with its double quotes doubled, so that it
+// stays one field.
+QString CsvField(const QString& text);
+
+// The heading line followed by one line per data row of the grid.
+QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid);
+
+// The file's bytes, or nothing when a text holds a character the code page cannot.
+std::optional<std::string> CsvBytes(const QStringList& lines);
+
+struct CsvExportControls {
+  const QPlainTextEdit* Memo1;  // holds the heading line
+  const ui::TStringGrid* StringGrid1;
+};
+
+// "Zapisz do pliku CSV": collects the lines, asks for a file name and writes the file. The file
+// is replaced all at once; a failed write is shown in the error box and leaves no partial file.
+void ExportEventsToCsv(const CsvExportControls& controls, ui::TSaveDialog& save_dialog,
+                       ui::Dialogs& dialogs);
+
+}  // namespace veldoran::link

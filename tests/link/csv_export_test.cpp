@@ -1,0 +1,108 @@
+// "Zapisz do pliku CSV" on the real window, writing real files.
+#include "link/csv_export.h"
+
+#include <QPlainTextEdit>
+#include <filesystem>
+
+#include "support/window_fixture.h"
+#include "ui/string_grid.h"
+
+namespace veldoran::link {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+
+// "NAZWISKO;IMIĘ;DATA;CZAS;NR;LOKALIZACJA;KARTA" in Windows-1250.
+const std::string kHeading = "NAZWISKO;IMI\xCA;DATA;CZAS;NR;LOKALIZACJA;KARTA\r\n";
+
+class CsvExportTest : public testing::WindowTest {
+ protected:
+  QString PathOf(const char* name) { return QString::fromStdString((dir_ / name).string()); }
+  void FillRow(int row, const QStringList& cells) {
+    for (int c = 0; c < cells.size(); ++c) Form().StringGrid1->SetCell(c, row, cells[c]);
+  }
+};
+
+TEST_F(CsvExportTest, RightAfterStartTheFileHoldsTheHeadingAndOneEmptyLine) {
+  dialogs_.save_answers.push_back(PathOf("zdarzenia.csv"));
+  Form().Button1Click();
+  ASSERT_EQ(dialogs_.save_requests.size(), 1u);
+  EXPECT_EQ(dialogs_.save_requests[0].file_name, "zdarzenia.csv");
+  EXPECT_EQ(dialogs_.save_requests[0].filter, "plik CSV|*.csv");
+  EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), kHeading + ";;;;;;\r\n");
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
+}
+
+TEST_F(CsvExportTest, RowsInOrderPolishLettersAsWindows1250) {
+  Form().StringGrid1->SetRowCount(3);
+  FillRow(1, {"1", "Żółć", "Łucja", "2020-01-01", "00:00:00", "3", "Hala", "0011AABB"});
+  FillRow(2, {"2", "", "", "2020-01-02", "10:11:12", "10", "Szafka 10", ""});
+  dialogs_.save_answers.push_back(PathOf("a.csv"));
+  Form().Button1Click();
+  EXPECT_EQ(ReadFileBytes(dir_ / "a.csv"), kHeading +
+                                               "\xAF\xF3\xB3\xE6;\xA3"
+                                               "ucja;2020-01-01;00:00:00;3;Hala;0011AABB\r\n" +
+                                               ";;2020-01-02;10:11:12;10;Szafka 10;\r\n");
+}
+
+TEST_F(CsvExportTest, FieldsThatWouldBreakTheColumnsAreQuoted) {
+  FillRow(1, {"1", "O\"Neil", "Jan", "d", "t", "4", "Hala; wejście B", "C"});
+  dialogs_.save_answers.push_back(PathOf("q.csv"));
+  Form().Button1Click();
+  EXPECT_EQ(ReadFileBytes(dir_ / "q.csv"), kHeading +
+                                               "\"O\"\"Neil\";Jan;d;t;4;\"Hala; wej\x9C"
+                                               "cie B\";C\r\n");
+  EXPECT_EQ(CsvField("plain text"), "plain text");
+  EXPECT_EQ(CsvField("a\r\nb"), "\"a\r\nb\"");
+}
+
+TEST_F(CsvExportTest, SecondExportWritesOnlyTheGridAsItStandsAndProposesTheLastName) {
+  Form().StringGrid1->SetRowCount(4);
+  FillRow(3, {"3", "X", "Y"});
+  dialogs_.save_answers.push_back(PathOf("raport.txt"));
+  Form().Button1Click();
+  const std::string first = ReadFileBytes(dir_ / "raport.txt");
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 4);
+
+  Form().EventCount = 0;
+  Form().FillEventsGrid();
+  dialogs_.save_answers.push_back(PathOf("raport.txt"));
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.save_requests[1].file_name, PathOf("raport.txt"));
+  EXPECT_EQ(ReadFileBytes(dir_ / "raport.txt"), kHeading + ";;;;;;\r\n");  // no extension added
+  EXPECT_FALSE(fs::exists(dir_ / "raport.txt.csv"));
+}
+
+TEST_F(CsvExportTest, CancellingWritesNothing) {
+  testing::WriteFileBytes(dir_ / "zdarzenia.csv", "stare dane\r\n");
+  dialogs_.save_answers.push_back(std::nullopt);
+  Form().Button1Click();
+  EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), "stare dane\r\n");
+  EXPECT_EQ(dialogs_.save_requests.size(), 1u);
+  // The next dialog still proposes the default name.
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.save_requests[1].file_name, "zdarzenia.csv");
+}
+
+TEST_F(CsvExportTest, FailedWriteIsShownAndLeavesNoPartialFile) {
+  dialogs_.save_answers.push_back(PathOf("brak/zdarzenia.csv"));
+  Form().Button1Click();
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Cannot save \"" + PathOf("brak/zdarzenia.csv")))
+      << dialogs_.errors[0].toStdString();
+
+  testing::WriteFileBytes(dir_ / "tylko.csv", "zachowane\r\n");
+  fs::permissions(dir_ / "tylko.csv", fs::perms::owner_read);
+  dialogs_.save_answers.push_back(PathOf("tylko.csv"));
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_EQ(ReadFileBytes(dir_ / "tylko.csv"), "zachowane\r\n");
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "tylko.csv" || name == "Config.ini") << "left behind: " << name;
+  }
+}
+
+}  // namespace
+}  // namespace veldoran::link
