@@ -1,0 +1,695 @@
+#include "platform/posix/posix_serial.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/port_map.h"
+
+namespace veldoran::win {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// The longest a blocked read or write sleeps before looking again whether its handle was closed
+// or its operation purged.
+constexpr int kSliceMs = 100;
+
+const char* const kHangUpText = "The device was disconnected (the other side hung up)";
+
+// Modem lines and drain state are looked at this often while the mask asks for them.
+constexpr int kLineCheckMs = 10;
+
+DWORD ModemBits(int lines) {
+  DWORD bits = 0;
+  if (lines & TIOCM_CTS) bits |= MS_CTS_ON;
+  if (lines & TIOCM_DSR) bits |= MS_DSR_ON;
+  if (lines & TIOCM_RNG) bits |= MS_RING_ON;
+  if (lines & TIOCM_CAR) bits |= MS_RLSD_ON;
+  return bits;
+}
+
+bool SpeedFor(DWORD baud, speed_t* speed) {
+  static constexpr struct {
+    DWORD baud;
+    speed_t speed;
+  } kSpeeds[] = {
+      {50, B50},           {75, B75},           {110, B110},         {134, B134},
+      {150, B150},         {200, B200},         {300, B300},         {600, B600},
+      {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+      {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+      {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+      {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+      {3500000, B3500000}, {4000000, B4000000},
+  };
+  for (const auto& entry : kSpeeds) {
+    if (entry.baud == baud) {
+      *speed = entry.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The text for a device the user may not open: the system's text and the group that may.
+std::string PermissionText(const std::string& path, int error) {
+  std::string text = ErrnoText(error);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    struct group grp {};
+    struct group* found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) == 0 && found) {
+      text += " (" + path + " is open to the group " + found->gr_name +
+              "; the user must be a member of it)";
+      return text;
+    }
+  }
+  return text + " (" + path + ")";
+}
+
+}  // namespace
+
+struct PosixSerialApi::Port : KernelObjects::Object {
+  int fd = -1;
+  int epoll_fd = -1;
+  int wake_read = -1;
+  int wake_write = -1;
+  std::string path;
+  bool has_modem_lines = false;
+  bool has_counters = false;
+
+  std::mutex mutex;  // guards everything below
+  bool closed = false;
+  bool broken = false;
+  bool waiting = false;
+  DWORD mask = 0;
+  std::uint64_t releases = 0;   // SetCommMask and CloseHandle release a wait
+  std::uint64_t aborts_rx = 0;  // PURGE_RXABORT
+  std::uint64_t aborts_tx = 0;  // PURGE_TXABORT
+  DWORD rx_reported = 0;        // input already announced by EV_RXCHAR and not read since
+  bool tx_draining = false;     // written since the last EV_TXEMPTY
+  DWORD modem_seen = 0;
+  serial_icounter_struct counts_seen{};      // for EV_ERR / EV_BREAK
+  serial_icounter_struct counts_reported{};  // for ClearCommError
+  COMMTIMEOUTS timeouts{};
+  DCB dcb{};
+
+  ~Port() override {
+    for (int f : {fd, epoll_fd, wake_read, wake_write}) {
+      if (f >= 0) ::close(f);
+    }
+  }
+
+  void Wake() const {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(wake_write, &byte, 1);
+  }
+
+  void OnClose() override {
+    {
+      std::lock_guard lock(mutex);
+      closed = true;
+      ++releases;
+    }
+    // The descriptor lives on until the last call using it returns, but the port is free for
+    // the next open at once.
+    ::flock(fd, LOCK_UN);
+    ::ioctl(fd, TIOCNXCL);
+    Wake();
+  }
+
+  // Fails the calling thread's operation for a closed or broken port; caller holds mutex.
+  BOOL Unusable() const {
+    if (closed) return Fail(ERROR_INVALID_HANDLE);
+    return Fail(ERROR_BAD_COMMAND, kHangUpText);
+  }
+  bool Usable() const { return !closed && !broken; }
+
+  DWORD InQueue() {
+    int n = 0;
+    if (::ioctl(fd, FIONREAD, &n) != 0) {
+      if (errno == EIO) broken = true;
+      return 0;
+    }
+    return static_cast<DWORD>(std::max(n, 0));
+  }
+  DWORD OutQueue() const {
+    int n = 0;
+    return ::ioctl(fd, TIOCOUTQ, &n) == 0 ? static_cast<DWORD>(std::max(n, 0)) : 0;
+  }
+  DWORD ModemStatus() const {
+    int lines = 0;
+    if (!has_modem_lines || ::ioctl(fd, TIOCMGET, &lines) != 0) return 0;
+    return ModemBits(lines);
+  }
+  serial_icounter_struct Counts() const {
+    serial_icounter_struct counts{};
+    if (has_counters) ::ioctl(fd, TIOCGICOUNT, &counts);
+    return counts;
+  }
+  void SetModemLine(int line, bool on) const {
+    // Without modem lines (pseudo-terminals) this does nothing, as the caller expects.
+    ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+  }
+
+  // Events in the mask that the line state shows now, apart from new input; caller holds mutex.
+  DWORD LineEvents() {
+    DWORD events = 0;
+    if ((mask & EV_TXEMPTY) && tx_draining && OutQueue() == 0) {
+      tx_draining = false;
+      events |= EV_TXEMPTY;
+    }
+    if (mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) {
+      const DWORD modem = ModemStatus();
+      const DWORD changed = modem ^ modem_seen;
+      if (changed & MS_CTS_ON) events |= EV_CTS;
+      if (changed & MS_DSR_ON) events |= EV_DSR;
+      if (changed & MS_RLSD_ON) events |= EV_RLSD;
+      if (changed & modem & MS_RING_ON) events |= EV_RING;
+      modem_seen = modem;
+    }
+    if (has_counters && (mask & (EV_ERR | EV_BREAK))) {
+      const serial_icounter_struct now = Counts();
+      if (now.frame != counts_seen.frame || now.overrun != counts_seen.overrun ||
+          now.parity != counts_seen.parity || now.buf_overrun != counts_seen.buf_overrun) {
+        events |= EV_ERR;
+      }
+      if (now.brk != counts_seen.brk) events |= EV_BREAK;
+      counts_seen = now;
+    }
+    return events & mask;
+  }
+
+  // Whether a wait must look at the line from time to time rather than sleep until woken.
+  bool NeedsLineChecks() const {
+    return ((mask & EV_TXEMPTY) && tx_draining) ||
+           (has_modem_lines && (mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)));
+  }
+};
+
+bool DcbToTermios(const DCB& dcb, termios* tio) {
+  speed_t speed;
+  if (!SpeedFor(dcb.BaudRate, &speed) || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
+      dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) {
+    return false;
+  }
+  ::cfsetispeed(tio, speed);
+  ::cfsetospeed(tio, speed);
+  tio->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  tio->c_cflag |= kSizes[dcb.ByteSize - 5] | CLOCAL | CREAD;
+  switch (dcb.Parity) {
+    case ODDPARITY:
+      tio->c_cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      tio->c_cflag |= PARENB;
+      break;
+    case MARKPARITY:
+      tio->c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      tio->c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
+  }
+  if (dcb.StopBits != ONESTOPBIT) tio->c_cflag |= CSTOPB;
+  if ((dcb.Flags & dcbflag::fOutxCtsFlow) || dcb.RtsControl() == RTS_CONTROL_HANDSHAKE) {
+    tio->c_cflag |= CRTSCTS;
+  }
+  tio->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  if (dcb.Flags & dcbflag::fOutX) tio->c_iflag |= IXON;
+  if (dcb.Flags & dcbflag::fInX) tio->c_iflag |= IXOFF;
+  if (dcb.Flags & dcbflag::fParity) tio->c_iflag |= INPCK;
+  tio->c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  tio->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  return true;
+}
+
+PosixSerialApi::PosixSerialApi() = default;
+PosixSerialApi::~PosixSerialApi() = default;
+
+std::shared_ptr<PosixSerialApi::Port> PosixSerialApi::OpenPort(HANDLE file) {
+  return Lookup<Port>(file);
+}
+
+HANDLE PosixSerialApi::CreateFileA(const char* name, DWORD, DWORD, DWORD, DWORD) {
+  std::string_view requested = name ? name : "";
+  if (requested.size() > 4 && requested.substr(0, 2) == "\\\\" &&
+      (requested[2] == '?' || requested[2] == '.') && requested[3] == '\\') {
+    requested.remove_prefix(4);
+  }
+  std::string path;
+  if (!requested.empty() && requested.front() == '/') {
+    path = std::string(requested);
+  } else if (const auto resolved = portmap::Resolve(requested)) {
+    path = resolved->string();
+  } else {
+    Fail(ERROR_FILE_NOT_FOUND, ErrnoText(ENOENT));
+    return InvalidHandle();
+  }
+
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    switch (error) {
+      case ENOENT:
+      case ENXIO:
+      case ENODEV:
+        Fail(ERROR_FILE_NOT_FOUND, ErrnoText(error));
+        break;
+      case EACCES:
+      case EPERM:
+        Fail(ERROR_ACCESS_DENIED, PermissionText(path, error));
+        break;
+      case EBUSY:
+        Fail(ERROR_ACCESS_DENIED, ErrnoText(error));
+        break;
+      default:
+        Fail(ERROR_GEN_FAILURE, ErrnoText(error));
+    }
+    return InvalidHandle();
+  }
+  auto port = std::make_shared<Port>();
+  port->fd = fd;
+  port->path = path;
+  if (!::isatty(fd)) {
+    Fail(ERROR_INVALID_NAME, path + " is not a serial device");
+    return InvalidHandle();
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    Fail(ERROR_ACCESS_DENIED, ErrnoText(EBUSY));
+    return InvalidHandle();
+  }
+  ::ioctl(fd, TIOCEXCL);
+
+  termios tio{};
+  if (::tcgetattr(fd, &tio) == 0) {
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &tio);
+  }
+  int lines = 0;
+  port->has_modem_lines = ::ioctl(fd, TIOCMGET, &lines) == 0;
+  port->modem_seen = port->has_modem_lines ? ModemBits(lines) : 0;
+  serial_icounter_struct counts{};
+  port->has_counters = ::ioctl(fd, TIOCGICOUNT, &counts) == 0;
+  port->counts_seen = port->counts_reported = counts;
+
+  int pipe_fds[2];
+  port->epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
+  if (port->epoll_fd < 0 || ::pipe2(pipe_fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+    Fail(ERROR_NOT_ENOUGH_MEMORY, ErrnoText(errno));
+    return InvalidHandle();
+  }
+  port->wake_read = pipe_fds[0];
+  port->wake_write = pipe_fds[1];
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLET;  // edge: each arrival of input, not its presence
+  ev.data.fd = fd;
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  wake.data.fd = port->wake_read;
+  if (::epoll_ctl(port->epoll_fd, EPOLL_CTL_ADD, fd, &ev) != 0 ||
+      ::epoll_ctl(port->epoll_fd, EPOLL_CTL_ADD, port->wake_read, &wake) != 0) {
+    Fail(ERROR_GEN_FAILURE, ErrnoText(errno));
+    return InvalidHandle();
+  }
+  port->dcb = DefaultCommConfig().dcb;
+  return Insert(std::move(port));
+}
+
+BOOL PosixSerialApi::WaitCommEvent(HANDLE file, DWORD* event_mask, OVERLAPPED* overlapped) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  if (!event_mask) return Fail(ERROR_INVALID_PARAMETER);
+  std::unique_lock lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  if (port->mask == 0 || port->waiting) return Fail(ERROR_INVALID_PARAMETER);
+  port->waiting = true;
+  const std::uint64_t releases = port->releases;
+  DWORD events = 0;
+  bool failed = false;
+  while (true) {
+    events = port->LineEvents();
+    if (events || port->releases != releases || port->broken) break;
+    const int timeout = port->NeedsLineChecks() ? kLineCheckMs : -1;
+    lock.unlock();
+    epoll_event ready[2];
+    const int n = ::epoll_wait(port->epoll_fd, ready, 2, timeout);
+    lock.lock();
+    for (int i = 0; i < n; ++i) {
+      if (ready[i].data.fd == port->wake_read) {
+        char drain[64];
+        while (::read(port->wake_read, drain, sizeof drain) > 0) {
+        }
+        continue;
+      }
+      if (ready[i].events & (EPOLLHUP | EPOLLERR)) port->broken = true;
+      if (ready[i].events & EPOLLIN) {
+        const DWORD queued = port->InQueue();
+        if (queued > port->rx_reported) events |= EV_RXCHAR & port->mask;
+        port->rx_reported = queued;
+      }
+    }
+    if (events) break;
+  }
+  port->waiting = false;
+  if (port->closed) {
+    failed = true;
+    Fail(ERROR_INVALID_HANDLE);
+  } else if (port->broken) {
+    failed = true;
+    port->Unusable();
+  }
+  lock.unlock();
+  if (failed) return FALSE;
+  *event_mask = events;
+  if (overlapped) Complete(overlapped, ERROR_SUCCESS, 0);
+  return TRUE;
+}
+
+BOOL PosixSerialApi::SetCommMask(HANDLE file, DWORD mask) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  {
+    std::lock_guard lock(port->mutex);
+    if (!port->Usable()) return port->Unusable();
+    port->mask = mask;
+    ++port->releases;
+    port->modem_seen = port->ModemStatus();
+    port->counts_seen = port->Counts();
+  }
+  port->Wake();
+  return TRUE;
+}
+
+BOOL PosixSerialApi::ClearCommError(HANDLE file, DWORD* errors, COMSTAT* status) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  if (errors) {
+    DWORD bits = 0;
+    if (port->has_counters) {
+      const serial_icounter_struct now = port->Counts();
+      const serial_icounter_struct& was = port->counts_reported;
+      if (now.frame != was.frame) bits |= CE_FRAME;
+      if (now.overrun != was.overrun) bits |= CE_OVERRUN;
+      if (now.parity != was.parity) bits |= CE_RXPARITY;
+      if (now.brk != was.brk) bits |= CE_BREAK;
+      if (now.buf_overrun != was.buf_overrun) bits |= CE_RXOVER;
+      port->counts_reported = now;
+    }
+    *errors = bits;
+  }
+  if (status) {
+    *status = COMSTAT{};
+    status->cbInQue = port->InQueue();
+    status->cbOutQue = port->OutQueue();
+    if (port->broken) return port->Unusable();
+  }
+  return TRUE;
+}
+
+BOOL PosixSerialApi::ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
+                              OVERLAPPED* overlapped) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::unique_lock lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  const COMMTIMEOUTS t = port->timeouts;
+  const std::uint64_t aborts = port->aborts_rx;
+  lock.unlock();
+
+  // Windows time-out rules: MAXDWORD interval with no totals returns what is there; all zero
+  // waits for every byte; otherwise the total is multiplier * count + constant.
+  const bool immediate = t.ReadIntervalTimeout == 0xFFFFFFFFu &&
+                         t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+  const std::uint64_t total_ms =
+      std::uint64_t{t.ReadTotalTimeoutMultiplier} * to_read + t.ReadTotalTimeoutConstant;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
+  auto* out = static_cast<char*>(buffer);
+  DWORD done = 0;
+  DWORD error = ERROR_SUCCESS;
+  while (done < to_read) {
+    const ssize_t n = ::read(port->fd, out + done, to_read - done);
+    if (n > 0) {
+      done += static_cast<DWORD>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      std::lock_guard guard(port->mutex);
+      port->broken = true;
+      error = ERROR_BAD_COMMAND;
+      break;
+    }
+    if (immediate) break;
+    int wait_ms = kSliceMs;
+    if (total_ms != 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;
+      wait_ms = static_cast<int>(std::min<long long>(left, kSliceMs));
+    }
+    pollfd p{port->fd, POLLIN, 0};
+    ::poll(&p, 1, wait_ms);
+    std::lock_guard guard(port->mutex);
+    if (port->closed || port->aborts_rx != aborts) {
+      error = ERROR_OPERATION_ABORTED;
+      break;
+    }
+  }
+  lock.lock();
+  port->rx_reported = port->rx_reported > done ? port->rx_reported - done : 0;
+  lock.unlock();
+  if (error != ERROR_SUCCESS && done == 0) {
+    return Fail(error, error == ERROR_BAD_COMMAND ? kHangUpText : std::string());
+  }
+  if (read) *read = done;
+  if (overlapped) Complete(overlapped, ERROR_SUCCESS, done);
+  return TRUE;
+}
+
+BOOL PosixSerialApi::WriteFile(HANDLE file, const void* buffer, DWORD to_write, DWORD* written,
+                               OVERLAPPED* overlapped) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::unique_lock lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  const COMMTIMEOUTS t = port->timeouts;
+  const std::uint64_t aborts = port->aborts_tx;
+  lock.unlock();
+
+  const std::uint64_t total_ms =
+      std::uint64_t{t.WriteTotalTimeoutMultiplier} * to_write + t.WriteTotalTimeoutConstant;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
+  const auto* in = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  DWORD error = ERROR_SUCCESS;
+  while (done < to_write) {
+    const ssize_t n = ::write(port->fd, in + done, to_write - done);
+    if (n > 0) {
+      done += static_cast<DWORD>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      error = ERROR_BAD_COMMAND;
+      break;
+    }
+    // The line does not take more now (flow control, or nobody reads the other side).
+    int wait_ms = kSliceMs;
+    if (total_ms != 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;  // the write time-out ends the write early, as on Windows
+      wait_ms = static_cast<int>(std::min<long long>(left, kSliceMs));
+    }
+    pollfd p{port->fd, POLLOUT, 0};
+    ::poll(&p, 1, wait_ms);
+    std::lock_guard guard(port->mutex);
+    if (port->closed || port->aborts_tx != aborts) {
+      error = ERROR_OPERATION_ABORTED;
+      break;
+    }
+  }
+  lock.lock();
+  if (error == ERROR_BAD_COMMAND) {
+    port->broken = true;
+    return port->Unusable();
+  }
+  if (error != ERROR_SUCCESS) return Fail(error);
+  const bool wake = done > 0 && (port->mask & EV_TXEMPTY);
+  if (done > 0) port->tx_draining = true;
+  lock.unlock();
+  if (wake) port->Wake();
+  if (written) *written = done;
+  if (overlapped) Complete(overlapped, ERROR_SUCCESS, done);
+  return TRUE;
+}
+
+BOOL PosixSerialApi::CancelIo(HANDLE file) {
+  // Every call completes before it returns, so the calling thread has nothing in flight.
+  return OpenPort(file) ? TRUE : FALSE;
+}
+
+BOOL PosixSerialApi::GetDefaultCommConfigA(const char*, COMMCONFIG* config, DWORD* size) {
+  return FillDefaultCommConfig(config, size);
+}
+
+BOOL PosixSerialApi::SetupComm(HANDLE file, DWORD, DWORD) {
+  // The kernel sizes its tty queues itself; the request is accepted as Windows accepts it.
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  return TRUE;
+}
+
+BOOL PosixSerialApi::SetCommState(HANDLE file, const DCB* dcb) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  if (!dcb) return Fail(ERROR_INVALID_PARAMETER);
+
+  termios tio{};
+  if (::tcgetattr(port->fd, &tio) != 0) return Fail(ERROR_GEN_FAILURE, ErrnoText(errno));
+  if (!DcbToTermios(*dcb, &tio)) return Fail(ERROR_INVALID_PARAMETER);
+  if (::tcsetattr(port->fd, TCSANOW, &tio) != 0) return Fail(ERROR_GEN_FAILURE, ErrnoText(errno));
+
+  const DWORD rts = dcb->RtsControl();
+  const DWORD dtr = dcb->DtrControl();
+  port->SetModemLine(TIOCM_DTR, dtr != DTR_CONTROL_DISABLE);
+  if (rts == RTS_CONTROL_ENABLE || rts == RTS_CONTROL_DISABLE) {
+    port->SetModemLine(TIOCM_RTS, rts == RTS_CONTROL_ENABLE);
+  }
+  if (port->has_modem_lines) {
+    // RTS_CONTROL_TOGGLE: let a driver with RS-485 support switch the direction itself.
+    serial_rs485 rs485{};
+    if (::ioctl(port->fd, TIOCGRS485, &rs485) == 0) {
+      const bool toggle = rts == RTS_CONTROL_TOGGLE;
+      if (toggle != ((rs485.flags & SER_RS485_ENABLED) != 0)) {
+        rs485.flags = toggle ? (SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND) : 0;
+        ::ioctl(port->fd, TIOCSRS485, &rs485);
+      }
+    }
+  }
+  port->dcb = *dcb;
+  return TRUE;
+}
+
+BOOL PosixSerialApi::SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
+  port->timeouts = *timeouts;
+  return TRUE;
+}
+
+BOOL PosixSerialApi::GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
+  *timeouts = port->timeouts;
+  return TRUE;
+}
+
+BOOL PosixSerialApi::PurgeComm(HANDLE file, DWORD flags) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  {
+    std::lock_guard lock(port->mutex);
+    if (!port->Usable()) return port->Unusable();
+    if (flags & PURGE_RXCLEAR) {
+      ::tcflush(port->fd, TCIFLUSH);
+      port->rx_reported = 0;
+    }
+    if (flags & PURGE_TXCLEAR) ::tcflush(port->fd, TCOFLUSH);
+    if (flags & PURGE_RXABORT) ++port->aborts_rx;
+    if (flags & PURGE_TXABORT) ++port->aborts_tx;
+  }
+  port->Wake();
+  return TRUE;
+}
+
+BOOL PosixSerialApi::EscapeCommFunction(HANDLE file, DWORD function) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  switch (function) {
+    case SETRTS:
+      port->SetModemLine(TIOCM_RTS, true);
+      break;
+    case CLRRTS:
+      port->SetModemLine(TIOCM_RTS, false);
+      break;
+    case SETDTR:
+      port->SetModemLine(TIOCM_DTR, true);
+      break;
+    case CLRDTR:
+      port->SetModemLine(TIOCM_DTR, false);
+      break;
+    case SETXOFF:
+      ::tcflow(port->fd, TCOOFF);
+      break;
+    case SETXON:
+      ::tcflow(port->fd, TCOON);
+      break;
+    case SETBREAK:
+      ::ioctl(port->fd, TIOCSBRK);
+      break;
+    case CLRBREAK:
+      ::ioctl(port->fd, TIOCCBRK);
+      break;
+    default:
+      return Fail(ERROR_INVALID_PARAMETER);
+  }
+  return TRUE;
+}
+
+BOOL PosixSerialApi::GetCommModemStatus(HANDLE file, DWORD* modem_status) {
+  const auto port = OpenPort(file);
+  if (!port) return FALSE;
+  std::lock_guard lock(port->mutex);
+  if (!port->Usable()) return port->Unusable();
+  if (!modem_status) return Fail(ERROR_INVALID_PARAMETER);
+  *modem_status = port->ModemStatus();
+  return TRUE;
+}
+
+std::shared_ptr<SerialApi> SystemSerialApi() {
+  static const std::shared_ptr<SerialApi> api = std::make_shared<PosixSerialApi>();
+  return api;
+}
+
+}  // namespace veldoran::win
