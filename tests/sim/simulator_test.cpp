@@ -191,7 +191,9 @@ TEST_F(SimulatorTest, FullReadArrivesPacedAndComplete) {
   ASSERT_EQ(got, sim_->Model().EventRecords());
   // 21000 bytes at 5760 bytes a second need about 3.65 s; never much less.
   EXPECT_GE(took, 3300ms);
-  EXPECT_LE(largest_piece, 4 * ReplyQueue::kChunk);
+  // Bytes come a chunk at a time; a loop that woke late may catch up by up to 20 ms of line
+  // time (about 116 bytes), never more.
+  EXPECT_LE(largest_piece, ReplyQueue::kChunk + 128);
 }
 
 TEST_F(SimulatorTest, PresentedCardSendsTheCardReadLine) {

@@ -1,7 +1,8 @@
 // A model of the locker controller: its controller number, 100 card slots, an event memory of up
 // to 1000 events and a running clock, and its answer to every command line of the serial
 // protocol. No I/O, no threads, no Qt: bytes go in, reply bytes come out, synchronously, so the
-// simulator program, the fake serial driver and the tests all answer alike.
+// simulator program, the fake serial driver and the tests all answer alike. Not thread-safe:
+// one caller at a time (a driver hook that runs on a worker thread must serialise its calls).
 //
 // Command lines (each ends with a carriage return; a line feed anywhere is ignored):
 //   "0"            status query                 -> status line
