@@ -455,7 +455,17 @@ BOOL PosixSerialApi::ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* r
   DWORD done = 0;
   DWORD error = ERROR_SUCCESS;
   while (done < to_read) {
-    const ssize_t n = ::read(port->fd, out + done, to_read - done);
+    ssize_t n;
+    {
+      // Reading and forgetting what was announced go together: the event wait must not
+      // compare the queue against an announcement this read is about to consume.
+      std::lock_guard guard(port->mutex);
+      n = ::read(port->fd, out + done, to_read - done);
+      if (n > 0) {
+        const DWORD got = static_cast<DWORD>(n);
+        port->rx_reported = port->rx_reported > got ? port->rx_reported - got : 0;
+      }
+    }
     if (n > 0) {
       done += static_cast<DWORD>(n);
       continue;
@@ -483,9 +493,6 @@ BOOL PosixSerialApi::ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* r
       break;
     }
   }
-  lock.lock();
-  port->rx_reported = port->rx_reported > done ? port->rx_reported - done : 0;
-  lock.unlock();
   if (error != ERROR_SUCCESS && done == 0) {
     return Fail(error, error == ERROR_BAD_COMMAND ? kHangUpText : std::string());
   }

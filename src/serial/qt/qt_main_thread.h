@@ -1,0 +1,37 @@
+// The main thread of a Qt program for the serial layer: synchronize requests are posted to the
+// Qt event loop (the waiting worker is released when the loop has run them), ProcessMessages is
+// QCoreApplication::processEvents, and ShowException goes to a settable handler (by default a
+// critical message box).
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <string>
+
+#include "serial/main_thread.h"
+
+namespace veldoran::serial {
+
+class QtMainThread : public QObject, public MainThread {
+  Q_OBJECT
+
+ public:
+  using ExceptionHandler = std::function<void(const std::string& message)>;
+
+  // Construct on the thread that runs the Qt event loop.
+  explicit QtMainThread(QObject* parent = nullptr);
+  ~QtMainThread() override;
+
+  void ProcessMessages() override;
+  // On another thread, the display is handed to the main thread first.
+  void ShowException(const std::string& message) override;
+
+  // Where shown exceptions go; an empty handler restores the message box.
+  void SetExceptionHandler(ExceptionHandler handler);
+
+ private:
+  ExceptionHandler handler_;
+};
+
+}  // namespace veldoran::serial

@@ -1,0 +1,116 @@
+#include "serial/spclasses.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace veldoran::serial {
+
+TspBaseIO::TspBaseIO(TComponent* owner, MainThread& main, std::shared_ptr<win::SerialApi> api)
+    : TComponent(owner),
+      main_(main),
+      api_(std::move(api)),
+      handle_(win::InvalidHandle()),
+      log_prefix_("TspBaseIO: ") {
+  read_overlapped_.hEvent = api_->CreateEventA(win::FALSE, win::FALSE);
+  write_overlapped_.hEvent = api_->CreateEventA(win::FALSE, win::FALSE);
+  block_write_overlapped_.hEvent = api_->CreateEventA(win::TRUE, win::FALSE);
+}
+
+TspBaseIO::~TspBaseIO() {
+  for (win::OVERLAPPED* ov : {&read_overlapped_, &write_overlapped_, &block_write_overlapped_}) {
+    if (ov->hEvent) api_->CloseHandle(ov->hEvent);
+  }
+}
+
+bool TspBaseIO::IsOpen() const { return handle_.load() != win::InvalidHandle(); }
+
+bool TspBaseIO::Active() const { return Loading() ? stored_active_ : IsOpen(); }
+
+void TspBaseIO::SetActive(bool value) {
+  if (Loading()) {
+    stored_active_ = value;
+    return;
+  }
+  if (value == Active()) return;
+  if (value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TspBaseIO::Loaded() {
+  TComponent::Loaded();
+  try {
+    SetActive(stored_active_);
+  } catch (...) {
+    main_.ShowException("error");
+  }
+}
+
+void TspBaseIO::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == log_) log_ = nullptr;
+}
+
+void TspBaseIO::SetLog(TspCustomLogFile* log) {
+  log_ = log;
+  if (log) FreeNotification(log);
+}
+
+void TspBaseIO::ReleaseHandle() {
+  const win::HANDLE handle = handle_.exchange(win::InvalidHandle());
+  if (handle != win::InvalidHandle()) api_->CloseHandle(handle);
+}
+
+bool TspBaseIO::HasReceivers() const { return static_cast<bool>(on_after_receive_); }
+
+void TspBaseIO::DataReceived(void* buffer, std::uint32_t count) {
+  if (on_after_receive_) on_after_receive_(this, buffer, count);
+}
+
+void TspBaseIO::FatalError(std::uint32_t error_code, std::uint32_t detail,
+                           const std::string& error_msg, bool show_only) {
+  bool raise = true;
+  if (on_fatal_error_) on_fatal_error_(this, error_code, detail, error_msg, raise);
+  if (log_) log_->WriteFormat(0, "Fatal Error: %u, %u, %s", error_code, detail, error_msg.c_str());
+  if (!raise || Loading()) return;
+  if (!show_only) throw ESerialError(error_msg);
+  main_.ShowException(error_msg);
+}
+
+int TspBaseIO::AddListener(TspNotifyEvent listener) {
+  const int index = listeners_.IndexOf(listener);
+  return index >= 0 ? index : listeners_.Add(listener);
+}
+
+void TspBaseIO::RemoveListener(TspNotifyEvent listener) {
+  listeners_.Delete(listeners_.IndexOf(listener));
+}
+
+void TspBaseIO::NotifyListeners(std::int32_t code) { listeners_.Notify(this, code); }
+
+void TspBaseIO::LogMessage(int level, std::string_view text) {
+  if (!log_) return;
+  if (text.empty()) {
+    log_->WriteEmpty();
+  } else {
+    log_->WriteText(level, log_prefix_ + std::string(text));
+  }
+}
+
+void TspBaseIO::LogFormat(int level, const char* format, ...) {
+  if (!log_) return;
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int size = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+  va_end(args);
+  log_->WriteText(level, log_prefix_ + text);
+}
+
+}  // namespace veldoran::serial

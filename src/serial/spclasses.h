@@ -1,0 +1,107 @@
+// The base I/O object of the serial layer: the device handle, the stored Active of a component
+// being loaded, the listener list, the trace log, the common fatal-error path, and the events
+// every port has (received data, closed, fatal error).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/serial_api.h"
+#include "serial/component.h"
+#include "serial/log_file.h"
+#include "serial/main_thread.h"
+#include "serial/notify_list.h"
+#include "serial/spcomm_types.h"
+
+namespace veldoran::serial {
+
+class TspBaseIO : public TComponent {
+ public:
+  TspBaseIO(TComponent* owner, MainThread& main, std::shared_ptr<win::SerialApi> api);
+  ~TspBaseIO() override;
+
+  // Opens or closes the port. While the component is being loaded the value is only stored
+  // (and read back); Loaded applies it.
+  bool Active() const;
+  void SetActive(bool value);
+
+  virtual bool IsOpen() const;
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+
+  // The common fatal-error path: OnFatalError may clear the raise flag; the log gets a line;
+  // then, unless the component is being loaded, an ESerialError is thrown (show_only false) or
+  // the message is shown the framework's standard way and execution goes on (show_only true).
+  virtual void FatalError(std::uint32_t error_code, std::uint32_t detail,
+                          const std::string& error_msg, bool show_only);
+
+  // Listeners (codes kNotifyClosed, kNotifyOpened, kNotifyPortChanged).
+  virtual int AddListener(TspNotifyEvent listener);
+  virtual void RemoveListener(TspNotifyEvent listener);
+  virtual void NotifyListeners(std::int32_t code);
+
+  virtual void SendChar(std::uint8_t value) = 0;
+  virtual void SendString(std::string_view text) = 0;
+  virtual void SendData(const void* buffer, std::uint32_t count) = 0;
+  virtual void PurgeInput() = 0;
+  virtual void PurgeOutput() = 0;
+  virtual void PurgeAll() = 0;
+
+  TspCustomLogFile* Log() const { return log_; }
+  void SetLog(TspCustomLogFile* log);
+
+  // Writes a trace line with the log prefix (an empty text writes an empty line); nothing
+  // without a Log.
+  void LogMessage(int level, std::string_view text);
+  void LogFormat(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+  const TOnFatalErrorEvent& OnFatalError() const { return on_fatal_error_; }
+  void SetOnFatalError(TOnFatalErrorEvent handler) { on_fatal_error_ = std::move(handler); }
+  const TOnReceived& OnAfterReceive() const { return on_after_receive_; }
+  void SetOnAfterReceive(TOnReceived handler) { on_after_receive_ = std::move(handler); }
+  const TNotifyEvent& OnClose() const { return on_close_; }
+  void SetOnClose(TNotifyEvent handler) { on_close_ = std::move(handler); }
+
+  MainThread& Main() const { return main_; }
+  const std::shared_ptr<win::SerialApi>& Api() const { return api_; }
+  win::HANDLE Handle() const { return handle_.load(); }
+
+ protected:
+  virtual void OpenHandle() = 0;
+  // Closes the device handle (if open) and marks the component closed.
+  virtual void ReleaseHandle();
+  // Whether received data has somewhere to go.
+  virtual bool HasReceivers() const;
+  virtual void StartThreads() {}
+  virtual void StopThreads() {}
+  // Hands one received block to its consumers.
+  virtual void DataReceived(void* buffer, std::uint32_t count);
+  // Whether an attached consumer took care of the output queue running empty.
+  virtual bool TxEmptyHandled() { return false; }
+
+  void Loaded() override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+  MainThread& main_;
+  const std::shared_ptr<win::SerialApi> api_;
+  std::atomic<win::HANDLE> handle_;
+  std::string log_prefix_;
+  // The read, write and block-write control blocks. The first two own auto-reset events; the
+  // block-write block owns a manual-reset one, so a later send can wait for a pending one.
+  win::OVERLAPPED read_overlapped_{};
+  win::OVERLAPPED write_overlapped_{};
+  win::OVERLAPPED block_write_overlapped_{};
+
+ private:
+  bool stored_active_ = false;
+  TspNotifyList listeners_;
+  TspCustomLogFile* log_ = nullptr;
+  TOnFatalErrorEvent on_fatal_error_;
+  TOnReceived on_after_receive_;
+  TNotifyEvent on_close_;
+};
+
+}  // namespace veldoran::serial
