@@ -7,18 +7,14 @@
 namespace veldoran::serial {
 
 QtMainThread::QtMainThread(QObject* parent) : QObject(parent) {
-  std::weak_ptr<SyncQueue> weak = Queue();
-  Queue()->SetWakeUp([this, weak] {
-    // Runs on a worker thread with the queue locked; posting an event is thread-safe, and the
-    // queue clears this callback before the object goes away.
-    QMetaObject::invokeMethod(
-        this,
-        [weak] {
-          if (auto queue = weak.lock()) queue->RunPending();
-        },
-        Qt::QueuedConnection);
-  });
+  // Runs on a worker thread with the queue locked: posting a call is thread-safe, and the
+  // queue drops this callback before the object goes away. The call carries no data of ours;
+  // the requests themselves pass through the queue's lock.
+  Queue()->SetWakeUp(
+      [this] { QMetaObject::invokeMethod(this, "RunPendingRequests", Qt::QueuedConnection); });
 }
+
+void QtMainThread::RunPendingRequests() { Queue()->RunPending(); }
 
 QtMainThread::~QtMainThread() { Shutdown(); }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <functional>
 #include <string>
 
@@ -29,6 +28,9 @@ class QtMainThread : public QObject, public MainThread {
 
   // Where shown exceptions go; an empty handler restores the message box.
   void SetExceptionHandler(ExceptionHandler handler);
+
+ private slots:
+  void RunPendingRequests();
 
  private:
   ExceptionHandler handler_;
