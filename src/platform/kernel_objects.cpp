@@ -33,7 +33,7 @@ HANDLE KernelObjects::Insert(std::shared_ptr<Object> object) {
 }
 
 std::shared_ptr<KernelObjects::Object> KernelObjects::Find(HANDLE handle) {
-  std::lock_guard lock(table_mutex_);
+  std::shared_lock lock(table_mutex_);
   const auto it = table_.find(reinterpret_cast<std::uintptr_t>(handle));
   return it == table_.end() ? nullptr : it->second;
 }
@@ -127,13 +127,15 @@ void KernelObjects::StartPending(OVERLAPPED* overlapped) {
 
 void KernelObjects::Complete(OVERLAPPED* overlapped, DWORD error, DWORD transferred) {
   HANDLE event;
+  bool waiters;
   {
     std::lock_guard lock(overlapped_mutex_);
     overlapped->Internal = error;
     overlapped->InternalHigh = transferred;
     event = overlapped->hEvent;
+    waiters = overlapped_waiters_ > 0;
   }
-  overlapped_done_.notify_all();
+  if (waiters) overlapped_done_.notify_all();
   if (event) SetEvent(event);
 }
 
@@ -142,7 +144,9 @@ BOOL KernelObjects::GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* t
   std::unique_lock lock(overlapped_mutex_);
   if (overlapped->Internal == kStatusPending) {
     if (!wait) return Fail(ERROR_IO_INCOMPLETE);
+    ++overlapped_waiters_;
     overlapped_done_.wait(lock, [&] { return overlapped->Internal != kStatusPending; });
+    --overlapped_waiters_;
   }
   if (transferred) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
   const DWORD error = static_cast<DWORD>(overlapped->Internal);
@@ -163,11 +167,13 @@ HANDLE KernelObjects::CreateEventA(BOOL manual_reset, BOOL initial_state) {
 BOOL KernelObjects::SetEvent(HANDLE handle) {
   const auto event = Lookup<Event>(handle);
   if (!event) return FALSE;
+  bool waiters;
   {
     std::lock_guard lock(event->mutex);
     event->signalled = true;
+    waiters = event->waiters > 0;
   }
-  event->changed.notify_all();
+  if (waiters) event->changed.notify_all();
   return TRUE;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 
@@ -69,12 +70,13 @@ class KernelObjects : public SerialApi {
   struct Event;
   std::shared_ptr<Object> Find(HANDLE handle);
 
-  std::mutex table_mutex_;
+  std::shared_mutex table_mutex_;
   std::unordered_map<std::uintptr_t, std::shared_ptr<Object>> table_;
   std::uintptr_t next_handle_ = 0x1000;
 
   std::mutex overlapped_mutex_;  // guards every OVERLAPPED's Internal fields while in flight
   std::condition_variable overlapped_done_;
+  int overlapped_waiters_ = 0;  // threads in GetOverlappedResult waiting for a completion
 };
 
 }  // namespace veldoran::win

@@ -129,6 +129,13 @@ CommSession::~CommSession() {
 void CommSession::Post(TMessage message) {
   {
     std::lock_guard lock(queue_mutex);
+    // An event word still waiting to be taken absorbs the next one: the handling of one event
+    // reads everything queued by then, so a burst costs one hand-over instead of one each.
+    if (message.Msg == spCommMsgComEvent && !queue.empty() &&
+        queue.back().Msg == spCommMsgComEvent) {
+      queue.back().WParam |= message.WParam;
+      return;
+    }
     queue.push_back(message);
   }
   queue_changed.notify_one();

@@ -11,6 +11,13 @@ namespace {
 
 constexpr std::size_t kMinReceiveBuffer = 8192;
 
+// How many times one event looks again for input that arrived during its delivery.
+constexpr int kDeliveryRounds = 16;
+
+TComStateFlags StateFlags(const win::COMSTAT& status) {
+  return TComStateFlags::FromBits(static_cast<std::uint8_t>(status.Flags & 0x7F));
+}
+
 TTraceStates EventWordToTraceStates(DWORD word) {
   static constexpr struct {
     DWORD bit;
@@ -339,16 +346,26 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
     if ((mask & win::EV_RXCHAR) && comstat_.cbInQue > 0 &&
         (TraceStates().Contains(tsRxChar) || HasReceivers())) {
       // More than the buffer holds is delivered in several blocks; a block is never larger
-      // than the buffer, and only bytes actually read are delivered.
+      // than the buffer, and only bytes actually read are delivered. Input that arrived
+      // while a block was handled goes out with this event too (a few rounds at most), so a
+      // steady stream does not cost a thread hand-over per driver buffer.
       const std::uint32_t capacity = static_cast<std::uint32_t>(buffer->size() - 1);
       std::uint32_t left = comstat_.cbInQue;
-      while (left > 0) {
+      for (int round = 1; left > 0;) {
         std::uint32_t got = 0;
         if (!ReadBytes(buffer->data(), std::min(left, capacity), &got) || got == 0) break;
         DataReceived(buffer->data(), got);
         // A handler that closed the port ends the delivery with this block.
         if (receive_buffer_ != buffer) return;
         left -= std::min(got, left);
+        if (left == 0 && round++ < kDeliveryRounds) {
+          if (!api_->ClearCommError(Handle(), &errors, &comstat_)) break;
+          if (errors != 0) {
+            CommError(errors, 0, StateFlags(comstat_));
+            return;
+          }
+          left = comstat_.cbInQue;
+        }
       }
     }
     if (mask & win::EV_TXEMPTY) {

@@ -32,6 +32,9 @@ std::string ErrnoText(int error) { return std::strerror(error); }
 // or its operation purged.
 constexpr int kSliceMs = 100;
 
+// The input queue's size until SetupComm asks for another.
+constexpr std::size_t kDefaultInQueue = 4096;
+
 const char* const kHangUpText = "The device was disconnected (the other side hung up)";
 
 // Modem lines and drain state are looked at this often while the mask asks for them.
@@ -105,8 +108,13 @@ struct PosixSerialApi::Port : KernelObjects::Object {
   std::uint64_t releases = 0;   // SetCommMask and CloseHandle release a wait
   std::uint64_t aborts_rx = 0;  // PURGE_RXABORT
   std::uint64_t aborts_tx = 0;  // PURGE_TXABORT
-  DWORD rx_reported = 0;        // input already announced by EV_RXCHAR and not read since
-  bool tx_draining = false;     // written since the last EV_TXEMPTY
+  // The driver's input queue, as a Windows serial driver keeps one: input is taken from the
+  // device into it as it arrives (the terminal's own buffer holds only a few kilobytes), up to
+  // the size SetupComm asked for. Reads take from it first.
+  std::string in_queue;
+  std::size_t in_queue_start = 0;  // bytes at the front already read
+  std::size_t in_queue_limit = kDefaultInQueue;
+  bool tx_draining = false;  // written since the last EV_TXEMPTY
   DWORD modem_seen = 0;
   serial_icounter_struct counts_seen{};      // for EV_ERR / EV_BREAK
   serial_icounter_struct counts_reported{};  // for ClearCommError
@@ -144,7 +152,8 @@ struct PosixSerialApi::Port : KernelObjects::Object {
   }
   bool Usable() const { return !closed && !broken; }
 
-  DWORD InQueue() {
+  // Bytes in the kernel's buffer, not yet taken into the input queue.
+  DWORD DeviceQueue() {
     int n = 0;
     if (::ioctl(fd, FIONREAD, &n) != 0) {
       if (errno == EIO) broken = true;
@@ -152,6 +161,45 @@ struct PosixSerialApi::Port : KernelObjects::Object {
     }
     return static_cast<DWORD>(std::max(n, 0));
   }
+  std::size_t Queued() const { return in_queue.size() - in_queue_start; }
+  DWORD InQueue() { return static_cast<DWORD>(Queued()) + DeviceQueue(); }
+
+  // Takes what the device has into the input queue, as far as it has room; returns how many
+  // bytes came. Notices a hang-up. Caller holds mutex.
+  std::size_t Pull() {
+    if (in_queue_start > 0 && in_queue_start * 2 >= in_queue.size()) {
+      in_queue.erase(0, in_queue_start);
+      in_queue_start = 0;
+    }
+    std::size_t pulled = 0;
+    while (Queued() < in_queue_limit) {
+      char chunk[4096];
+      const std::size_t room = std::min(sizeof chunk, in_queue_limit - Queued());
+      const ssize_t n = ::read(fd, chunk, room);
+      if (n > 0) {
+        in_queue.append(chunk, static_cast<std::size_t>(n));
+        pulled += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) broken = true;
+      break;
+    }
+    return pulled;
+  }
+
+  // Moves up to `count` queued bytes to `out`; returns how many. Caller holds mutex.
+  std::size_t Take(char* out, std::size_t count) {
+    const std::size_t n = std::min(count, Queued());
+    std::memcpy(out, in_queue.data() + in_queue_start, n);
+    in_queue_start += n;
+    if (in_queue_start == in_queue.size()) {
+      in_queue.clear();
+      in_queue_start = 0;
+    }
+    return n;
+  }
+
   DWORD OutQueue() const {
     int n = 0;
     return ::ioctl(fd, TIOCOUTQ, &n) == 0 ? static_cast<DWORD>(std::max(n, 0)) : 0;
@@ -307,7 +355,9 @@ HANDLE PosixSerialApi::CreateFileA(const char* name, DWORD, DWORD, DWORD, DWORD)
   if (::tcgetattr(fd, &tio) == 0) {
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
+    // With VMIN 0 a read of an empty terminal returns 0 even without blocking; with 1 it
+    // fails with EAGAIN, so 0 means what it should: the other side is gone.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     ::tcsetattr(fd, TCSANOW, &tio);
   }
@@ -354,6 +404,9 @@ BOOL PosixSerialApi::WaitCommEvent(HANDLE file, DWORD* event_mask, OVERLAPPED* o
   bool failed = false;
   while (true) {
     events = port->LineEvents();
+    // New input is what the device had beyond what was already taken: an edge, so input left
+    // unread does not fire again.
+    if (port->Pull() > 0) events |= EV_RXCHAR & port->mask;
     if (events || port->releases != releases || port->broken) break;
     const int timeout = port->NeedsLineChecks() ? kLineCheckMs : -1;
     lock.unlock();
@@ -365,16 +418,10 @@ BOOL PosixSerialApi::WaitCommEvent(HANDLE file, DWORD* event_mask, OVERLAPPED* o
         char drain[64];
         while (::read(port->wake_read, drain, sizeof drain) > 0) {
         }
-        continue;
-      }
-      if (ready[i].events & (EPOLLHUP | EPOLLERR)) port->broken = true;
-      if (ready[i].events & EPOLLIN) {
-        const DWORD queued = port->InQueue();
-        if (queued > port->rx_reported) events |= EV_RXCHAR & port->mask;
-        port->rx_reported = queued;
+      } else if (ready[i].events & (EPOLLHUP | EPOLLERR)) {
+        port->broken = true;
       }
     }
-    if (events) break;
   }
   port->waiting = false;
   if (port->closed) {
@@ -454,22 +501,21 @@ BOOL PosixSerialApi::ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* r
   auto* out = static_cast<char*>(buffer);
   DWORD done = 0;
   DWORD error = ERROR_SUCCESS;
+  bool was_full = false;
   while (done < to_read) {
-    ssize_t n;
+    ssize_t n = 0;
     {
-      // Reading and forgetting what was announced go together: the event wait must not
-      // compare the queue against an announcement this read is about to consume.
+      // The input queue first, then the device, in one step so nothing overtakes.
       std::lock_guard guard(port->mutex);
-      n = ::read(port->fd, out + done, to_read - done);
-      if (n > 0) {
-        const DWORD got = static_cast<DWORD>(n);
-        port->rx_reported = port->rx_reported > got ? port->rx_reported - got : 0;
-      }
+      was_full = was_full || port->Queued() >= port->in_queue_limit;
+      done += static_cast<DWORD>(port->Take(out + done, to_read - done));
+      if (done < to_read) n = ::read(port->fd, out + done, to_read - done);
     }
     if (n > 0) {
       done += static_cast<DWORD>(n);
       continue;
     }
+    if (done == to_read) break;
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
       std::lock_guard guard(port->mutex);
@@ -493,6 +539,8 @@ BOOL PosixSerialApi::ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* r
       break;
     }
   }
+  // A full queue left input in the device unannounced: let the event wait take it now.
+  if (was_full) port->Wake();
   if (error != ERROR_SUCCESS && done == 0) {
     return Fail(error, error == ERROR_BAD_COMMAND ? kHangUpText : std::string());
   }
@@ -568,12 +616,13 @@ BOOL PosixSerialApi::GetDefaultCommConfigA(const char*, COMMCONFIG* config, DWOR
   return FillDefaultCommConfig(config, size);
 }
 
-BOOL PosixSerialApi::SetupComm(HANDLE file, DWORD, DWORD) {
-  // The kernel sizes its tty queues itself; the request is accepted as Windows accepts it.
+BOOL PosixSerialApi::SetupComm(HANDLE file, DWORD in_queue, DWORD) {
+  // The input queue is ours; the kernel sizes its own output buffer.
   const auto port = OpenPort(file);
   if (!port) return FALSE;
   std::lock_guard lock(port->mutex);
   if (!port->Usable()) return port->Unusable();
+  port->in_queue_limit = std::max<std::size_t>(in_queue, kDefaultInQueue);
   return TRUE;
 }
 
@@ -638,7 +687,8 @@ BOOL PosixSerialApi::PurgeComm(HANDLE file, DWORD flags) {
     if (!port->Usable()) return port->Unusable();
     if (flags & PURGE_RXCLEAR) {
       ::tcflush(port->fd, TCIFLUSH);
-      port->rx_reported = 0;
+      port->in_queue.clear();
+      port->in_queue_start = 0;
     }
     if (flags & PURGE_TXCLEAR) ::tcflush(port->fd, TCOFLUSH);
     if (flags & PURGE_RXABORT) ++port->aborts_rx;
