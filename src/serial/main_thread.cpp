@@ -14,6 +14,17 @@ bool SyncQueue::RunAndWait(std::function<void()> fn) {
   return request->done;
 }
 
+bool SyncQueue::Post(std::function<void()> fn) {
+  auto request = std::make_shared<Request>();
+  request->fn = std::move(fn);
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  queue_.push_back(std::move(request));
+  if (wake_up_) wake_up_();
+  queued_.notify_all();
+  return true;
+}
+
 int SyncQueue::RunPending() {
   std::size_t left;
   {

@@ -25,6 +25,9 @@ class SyncQueue {
   // not run, when the queue is or gets closed before the main thread took it.
   bool RunAndWait(std::function<void()> fn);
 
+  // Worker side: queues `fn` for the main thread without waiting for it. False when closed.
+  bool Post(std::function<void()> fn);
+
   // Main side: runs the requests queued now, in order; returns how many ran. A request that
   // throws still counts as run (its worker is released) and the exception propagates.
   int RunPending();

@@ -205,6 +205,41 @@ TEST_F(PosixSerialTest, NewInputFiresOnceAndIsReadInOrder) {
   EXPECT_EQ(status.cbInQue, 0u);
 }
 
+// More than the input queue holds: the rest waits in the device and is taken and announced
+// once reading makes room, even to a wait that began before the read; all in order. (Each
+// event reads only a piece, so the device stays full and only the freed room can wake the wait.)
+TEST_F(PosixSerialTest, InputBeyondTheQueueFollowsOnceThereIsRoom) {
+  ASSERT_TRUE(api.SetupComm(handle, 4096, 4096));
+  std::string data(30000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  std::thread writer([&] { pty.Write(data); });
+  std::string received;
+  auto wait = StartWait();
+  while (received.size() < data.size()) {
+    ASSERT_EQ(wait.wait_for(20s), std::future_status::ready) << received.size();
+    ASSERT_EQ(wait.get(), std::make_pair(TRUE, EV_RXCHAR));
+    wait = StartWait();  // pending while a piece of the full queue is read
+    DWORD errors = 0;
+    COMSTAT status{};
+    ASSERT_TRUE(api.ClearCommError(handle, &errors, &status));
+    char piece[1000];
+    DWORD read = 0;
+    ASSERT_TRUE(
+        api.ReadFile(handle, piece, std::min<DWORD>(status.cbInQue, sizeof piece), &read, nullptr));
+    received.append(piece, read);
+    // Once everything still to come is queued, nothing new arrives to announce it: read it all.
+    ASSERT_TRUE(api.ClearCommError(handle, &errors, &status));
+    if (status.cbInQue == data.size() - received.size()) {
+      std::string rest(status.cbInQue, '\0');
+      ASSERT_TRUE(api.ReadFile(handle, rest.data(), status.cbInQue, &read, nullptr));
+      received.append(rest, 0, read);
+    }
+  }
+  writer.join();
+  EXPECT_EQ(received, data);
+  while (wait.wait_for(10ms) != std::future_status::ready) api.SetCommMask(handle, EV_RXCHAR);
+}
+
 TEST_F(PosixSerialTest, WritesReachTheOtherSideAndTxEmptyFollows) {
   ASSERT_TRUE(api.SetCommMask(handle, EV_RXCHAR | EV_TXEMPTY));
   OVERLAPPED overlapped{};

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
 
 namespace veldoran::serial {
 namespace {
@@ -23,6 +24,20 @@ TEST(LoopMainThreadTest, SynchronizeRunsOnTheMainThreadAndWaits) {
   bool inline_ran = false;
   EXPECT_TRUE(main.Synchronize([&] { inline_ran = true; }));  // on the main thread: at once
   EXPECT_TRUE(inline_ran);
+}
+
+TEST(LoopMainThreadTest, PostedWorkRunsLaterOnTheMainThread) {
+  LoopMainThread main;
+  std::atomic<int> ran{0};
+  std::thread([&] {
+    EXPECT_TRUE(main.Queue()->Post([&] { ran = main.IsMainThread() ? 1 : 2; }));
+  }).join();
+  EXPECT_EQ(ran, 0);  // nothing waited for it
+  EXPECT_EQ(main.PendingSynchronizeCount(), 1);
+  main.ProcessMessages();
+  EXPECT_EQ(ran, 1);
+  main.Close();
+  EXPECT_FALSE(main.Queue()->Post([] {}));
 }
 
 TEST(LoopMainThreadTest, ShuttingDownReleasesWaitersWithoutRunningThem) {

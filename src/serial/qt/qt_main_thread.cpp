@@ -24,7 +24,8 @@ void QtMainThread::SetExceptionHandler(ExceptionHandler handler) { handler_ = st
 
 void QtMainThread::ShowException(const std::string& message) {
   if (!IsMainThread()) {
-    Synchronize([this, message] { ShowException(message); });
+    // Handed over without waiting: the main thread may be busy closing this very port.
+    Queue()->Post([this, message] { ShowException(message); });
     return;
   }
   if (handler_) {

@@ -23,7 +23,7 @@ class QtMainThread : public QObject, public MainThread {
   ~QtMainThread() override;
 
   void ProcessMessages() override;
-  // On another thread, the display is handed to the main thread first.
+  // From another thread, the display is handed to the main thread (without waiting for it).
   void ShowException(const std::string& message) override;
 
   // Where shown exceptions go; an empty handler restores the message box.
