@@ -58,11 +58,10 @@ std::optional<fs::path> LinkTarget(const fs::path& link) {
   return target;
 }
 
-bool Taken(int number) {
+bool Linked(int number) {
   std::error_code ec;
   const fs::path link = Directory() / ("COM" + std::to_string(number));
-  if (fs::exists(fs::symlink_status(link, ec))) return true;
-  return IsRealTtyS(number - 1);
+  return fs::exists(fs::symlink_status(link, ec));
 }
 
 }  // namespace
@@ -97,7 +96,7 @@ std::vector<Entry> List() {
 }
 
 bool Register(int number, const fs::path& device) {
-  if (number < 1 || Taken(number)) return false;
+  if (number < 1 || Linked(number)) return false;
   std::error_code ec;
   fs::create_directories(Directory(), ec);
   const fs::path link = Directory() / ("COM" + std::to_string(number));
@@ -107,7 +106,7 @@ bool Register(int number, const fs::path& device) {
 
 std::optional<int> RegisterLowestFree(const fs::path& device, int first) {
   for (int n = std::max(first, 1); n <= 255; ++n) {
-    if (Taken(n)) continue;
+    if (Linked(n) || IsRealTtyS(n - 1)) continue;
     if (Register(n, device)) return n;
     if (errno != EEXIST) return std::nullopt;
   }

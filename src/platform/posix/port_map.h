@@ -40,11 +40,13 @@ struct Entry {
 // Every mapped port, ascending by number.
 std::vector<Entry> List();
 
-// Links COM<number> to `device` unless that name is already taken (by a link, dangling or
-// not, or by a real ttyS). Creates the directory when needed. False when taken or on error.
+// Links COM<number> to `device` unless a link of that name exists (dangling or not). A link
+// takes precedence over a real ttyS of the same number, so asking for COM1 explicitly shadows
+// /dev/ttyS0. Creates the directory when needed. False when taken or on error.
 bool Register(int number, const std::filesystem::path& device);
 
-// Links the lowest free COM<n>, n >= `first`, to `device`; returns n, or nothing on error.
+// Links the lowest free COM<n>, n >= `first`, to `device`, passing over the numbers of real
+// ttyS ports; returns n, or nothing on error.
 std::optional<int> RegisterLowestFree(const std::filesystem::path& device, int first = 1);
 
 // Removes the link COM<number> if it still points at `device`.
