@@ -12,11 +12,17 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "link/connection.h"
 #include "link/csv_export.h"
+#include "link/event_log.h"
 #include "link/events_grid.h"
 #include "link/receive_dispatcher.h"
+#include "records/card_upload.h"
 #include "records/config.h"
+#include "records/lockers_page.h"
 #include "records/users_page.h"
+#include "serial/qt/qt_main_thread.h"
+#include "serial/spcomm.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/text.h"
@@ -94,7 +100,18 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
     own_clock_ = std::make_unique<ui::SystemClock>();
     services_.clock = own_clock_.get();
   }
+  if (!services_.main_thread) {
+    auto main_thread = std::make_unique<serial::QtMainThread>();
+    ui::Dialogs* dialogs = services_.dialogs;
+    main_thread->SetExceptionHandler([dialogs](const std::string& message) {
+      dialogs->ShowError(QString::fromLocal8Bit(message.c_str()));
+    });
+    own_main_thread_ = std::move(main_thread);
+    services_.main_thread = own_main_thread_.get();
+  }
+  if (!services_.serial_api) services_.serial_api = win::SystemSerialApi();
   BuildWindow();
+  BuildPort();
   const link::Heartbeat heartbeat{Timer1, Timer2};
   const link::ConnectionDisplay connection{Label14, StatusBar1};
   dispatcher_ = std::make_unique<link::ReceiveDispatcher>(
@@ -106,6 +123,16 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
   users_page_ = std::make_unique<records::UsersPage>(
       records::UsersPageControls{StringGrid3, Edit8, Edit9, Edit6, CheckBoxes}, Users,
       *services_.dialogs, [this] { SaveConfig(); });
+  connection_ = std::make_unique<link::Connection>(*spComm1, heartbeat, connection, *this);
+  event_log_ = std::make_unique<link::EventLog>(*spComm1, heartbeat, *this, *services_.dialogs,
+                                                *services_.clock, *services_.main_thread);
+  card_upload_ = std::make_unique<records::CardUpload>(
+      records::CardUploadControls{StringGrid3, ProgressBar1, heartbeat}, *spComm1, *this,
+      *services_.dialogs, *services_.clock, *services_.main_thread);
+  lockers_page_ = std::make_unique<records::LockersPage>(
+      records::LockersPageControls{StringGrid2, Edit7, heartbeat}, *spComm1, *this,
+      *services_.dialogs, *services_.clock, *services_.main_thread,
+      [this] { UpdateLockerCaptions(); }, [this] { SaveConfig(); });
   FormCreate();
   ConnectHandlers();
 }
@@ -123,18 +150,58 @@ void TForm1::ConnectHandlers() {
     connect(button, &QPushButton::clicked, this,
             [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
+  on_click(SpeedButton2, &TForm1::SpeedButton2Click);
+  on_click(SpeedButton1, &TForm1::SpeedButton1Click);
+  on_click(Button3, &TForm1::Button3Click);
+  on_click(Button5, &TForm1::Button5Click);
+  on_click(Button6, &TForm1::Button6Click);
+  on_click(Button17, &TForm1::Button17Click);
+  on_click(Button11, &TForm1::Button11Click);
+  on_click(Button16, &TForm1::Button16Click);
   on_click(Button1, &TForm1::Button1Click);
   on_click(Button14, &TForm1::Button14Click);
   on_click(Button15, &TForm1::Button15Click);
   on_click(Button12, &TForm1::Button12Click);
   on_click(Button13, &TForm1::Button13Click);
+  Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
+  Timer2->OnTimer = [this] { Guarded([this] { Timer2Timer(); }); };
   connect(StringGrid3, &ui::TStringGrid::SelectionChanged, this,
           [this] { Guarded([this] { StringGrid3Click(); }); });
   connect(StringGrid2, &ui::TStringGrid::SelectionChanged, this,
           [this] { Guarded([this] { StringGrid2Click(); }); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // The port goes first: its threads deliver through the main thread and the handlers below.
+  spComm1.reset();
+}
+
+void TForm1::BuildPort() {
+  spComm1 =
+      std::make_unique<serial::TspComm>(nullptr, *services_.main_thread, services_.serial_api);
+  serial::TspComm& com = *spComm1;
+  com.SetName("spComm1");
+  com.BeginLoading();
+  com.SetActive(false);
+  com.SetBaudRate(57600);
+  com.SetParity(serial::pNone);
+  com.SetStopBits(serial::sbOne);
+  com.SetByteSize(8);
+  com.SetComPort(serial::cpCOM1);
+  com.SetTraceStates({});
+  com.SetEventChar('\0');
+  com.SetStreamProtocol(serial::spNone);
+  com.SetBufferInSize(20000);
+  com.SetBufferOutSize(8192);
+  com.SetTimeoutRead(0);
+  com.SetTimeoutWrite(100);
+  com.SetRS485Mode(false);
+  com.SetUseMainThread(true);
+  com.SetOnAfterReceive([this](serial::TObject* Com, void* Buffer, std::uint32_t Received) {
+    spComm1AfterReceive(Com, Buffer, Received);
+  });
+  com.EndLoading();
+}
 
 void TForm1::BuildWindow() {
   setObjectName(QStringLiteral("Form1"));
@@ -316,11 +383,22 @@ void TForm1::Button14Click() { users_page_->SaveSelectedUser(); }
 void TForm1::Button15Click() { users_page_->DeleteSelectedUser(); }
 void TForm1::Button12Click() { users_page_->CheckAllLockers(); }
 void TForm1::Button13Click() { users_page_->ClearAllLockers(); }
-void TForm1::StringGrid2Click() { Edit7->setText(StringGrid2->Cell(1, StringGrid2->Row())); }
+void TForm1::StringGrid2Click() { lockers_page_->ShowSelectedLocker(); }
 
-void TForm1::spComm1AfterReceive(void* /*Com*/, const void* Buffer, std::uint32_t Received) {
+void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::uint32_t Received) {
   dispatcher_->Receive(Buffer, Received);
 }
+
+void TForm1::SpeedButton2Click() { connection_->Connect(); }
+void TForm1::SpeedButton1Click() { connection_->Disconnect(); }
+void TForm1::Timer1Timer() { connection_->HeartbeatTick(); }
+void TForm1::Timer2Timer() { connection_->PauseEnded(); }
+void TForm1::Button3Click() { event_log_->ReadEvents(); }
+void TForm1::Button5Click() { event_log_->ClearMemory(); }
+void TForm1::Button6Click() { event_log_->SetClock(); }
+void TForm1::Button17Click() { card_upload_->Upload(); }
+void TForm1::Button11Click() { lockers_page_->RenameSelectedLocker(); }
+void TForm1::Button16Click() { lockers_page_->ProgramControllerNumber(); }
 
 void TForm1::FillEventsGrid() {
   link::FillEventsGrid(Events, EventCount, *StringGrid3, *StringGrid1);

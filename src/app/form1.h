@@ -31,12 +31,24 @@ class TTimer;
 }  // namespace veldoran::ui
 
 namespace veldoran::link {
+class Connection;
+class EventLog;
 class ReceiveDispatcher;
-}
+}  // namespace veldoran::link
 namespace veldoran::records {
+class CardUpload;
 class Config;
+class LockersPage;
 class UsersPage;
 }  // namespace veldoran::records
+namespace veldoran::serial {
+class MainThread;
+class TObject;
+class TspComm;
+}  // namespace veldoran::serial
+namespace veldoran::win {
+class SerialApi;
+}
 
 namespace veldoran::app {
 
@@ -46,6 +58,10 @@ struct Services {
   ui::Dialogs* dialogs = nullptr;
   ui::Clock* clock = nullptr;
   ui::DateTimeFormats formats = ui::DateTimeFormats::System();
+  // Where the port's worker threads deliver (null: the Qt event loop).
+  serial::MainThread* main_thread = nullptr;
+  // The serial driver (null: the system's).
+  std::shared_ptr<win::SerialApi> serial_api;
 };
 
 class TForm1 : public QWidget, public link::LinkState, public records::RecordsState {
@@ -63,7 +79,16 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
 
   // ---- Handlers ----
   // Received bytes from the port (its OnAfterReceive).
-  void spComm1AfterReceive(void* Com, const void* Buffer, std::uint32_t Received);
+  void spComm1AfterReceive(serial::TObject* Com, void* Buffer, std::uint32_t Received);
+  // Connection supervision.
+  void SpeedButton2Click();  // "Połącz"
+  void SpeedButton1Click();  // "Rozłącz"
+  void Timer1Timer();        // heartbeat tick
+  void Timer2Timer();        // end of a heartbeat pause
+  // Events page.
+  void Button3Click();  // "Odczytaj zdarzenia"
+  void Button5Click();  // "Kasuj zdarzenia z pamięci "
+  void Button6Click();  // "Aktualizuj czas "
   // Copies the event table into the events grid.
   void FillEventsGrid();
   void Button1Click();  // "Zapisz do pliku CSV"
@@ -73,8 +98,11 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void Button15Click();  // "Usuń"
   void Button12Click();  // "Wszystkie"
   void Button13Click();  // "Wyczyść"
+  void Button17Click();  // "Prześlij kody kart do kontrolera"
   // Lockers page.
   void StringGrid2Click();
+  void Button11Click();  // "Zmień opis kontrolera"
+  void Button16Click();  // "Zaprogramuj numer kontrolera"
 
   // Configuration file.
   void LoadConfig();
@@ -130,12 +158,14 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   QPushButton* Button16;
 
   // ---- Components without a face ----
+  std::unique_ptr<serial::TspComm> spComm1;
   ui::TTimer* Timer1;  // heartbeat
   ui::TTimer* Timer2;  // end of a heartbeat pause
   ui::TSaveDialog SaveDialog1;
 
  private:
   void BuildWindow();
+  void BuildPort();
   void BuildEventsPage();
   void BuildUsersPage();
   void BuildLockersPage();
@@ -146,7 +176,12 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void ConnectHandlers();
 
   Services services_;
+  std::unique_ptr<serial::MainThread> own_main_thread_;
   std::unique_ptr<link::ReceiveDispatcher> dispatcher_;
+  std::unique_ptr<link::Connection> connection_;
+  std::unique_ptr<link::EventLog> event_log_;
+  std::unique_ptr<records::CardUpload> card_upload_;
+  std::unique_ptr<records::LockersPage> lockers_page_;
   std::unique_ptr<records::Config> config_;
   std::unique_ptr<records::UsersPage> users_page_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;

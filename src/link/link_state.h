@@ -14,7 +14,10 @@ struct LinkState {
   bool ReplySeen = false;     // a status line was handled since it was last cleared
   int ControllerNumber = 1;   // as the controller last reported it
   int EventCount = 0;         // stored events, as the last status line reported
-  EventTable Events;          // by event slot
+  // Status lines handled so far: an operation that must see the controller answer after its
+  // command compares it before and after.
+  unsigned StatusLinesHandled = 0;
+  EventTable Events;  // by event slot
   // Card code upload bookkeeping.
   std::string LastSentCode;
   std::string EchoedCode;

@@ -82,6 +82,7 @@ void ReceiveDispatcher::CardRead() {
 void ReceiveDispatcher::StatusLine() {
   const std::string& rx = state_.ReceiveBuffer;
   state_.ReplySeen = true;
+  ++state_.StatusLinesHandled;
   state_.ControllerNumber = p::HexByteValue(p::status_line::kControllerNumber.In(rx));
   controls_.connection.ShowConnected(state_.ControllerNumber);
   controls_.StatusBar1->SetPanelText(1,

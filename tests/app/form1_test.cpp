@@ -13,8 +13,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-#include "support/recording_dialogs.h"
-#include "support/temp_dir.h"
+#include "support/window_fixture.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/timer.h"
@@ -22,21 +21,9 @@
 namespace veldoran::app {
 namespace {
 
-class Form1Test : public ::testing::Test {
+class Form1Test : public testing::WindowTest {
  protected:
-  Form1Test() : cwd_(dir_.path()) {
-    services_.dialogs = &dialogs_;
-    services_.clock = &clock_;
-    services_.formats = testing::PinnedFormats();
-    form_ = std::make_unique<TForm1>(services_);
-  }
-
-  testing::TempDir dir_;
-  testing::ScopedWorkingDir cwd_;
-  testing::RecordingDialogs dialogs_;
-  testing::ManualClock clock_;
-  Services services_;
-  std::unique_ptr<TForm1> form_;
+  Form1Test() { Form(); }
 };
 
 TEST_F(Form1Test, TitleBarTextCountsItsSpaces) {
