@@ -101,7 +101,7 @@ void TspCustomComm::SetByteSize(std::uint8_t value) {
   ApplyDCB();
 }
 
-void TspCustomComm::SetEventCharValue(char value) {
+void TspCustomComm::SetEventChar(char value) {
   config_.dcb.EvtChar = value;
   ApplyDCB();
 }

@@ -49,8 +49,10 @@ class TspCustomComm : public TspBaseIO {
   void SetStopBits(TStopBits value);
   std::uint8_t ByteSize() const { return config_.dcb.ByteSize; }
   void SetByteSize(std::uint8_t value);  // below 4 or above 8 stores 8
+  // The event character (DCB.EvtChar), read and written through virtual accessors.
   char EventChar() const { return GetEventChar(); }
-  void SetEventChar(char value) { SetEventCharValue(value); }
+  virtual void SetEventChar(char value);
+  virtual char GetEventChar() const { return config_.dcb.EvtChar; }
   TStreamProtocol StreamProtocol() const { return stream_protocol_; }
   void SetStreamProtocol(TStreamProtocol value);
   bool RS485Mode() const { return rs485_mode_; }
@@ -126,9 +128,6 @@ class TspCustomComm : public TspBaseIO {
   void HandleThreadMessage(const TMessage& message);
 
  protected:
-  virtual char GetEventChar() const { return config_.dcb.EvtChar; }
-  virtual void SetEventCharValue(char value);
-
   void StartThreads() override;
   void StopThreads() override;
   void Notification(TComponent* component, TOperation operation) override;
