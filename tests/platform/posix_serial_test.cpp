@@ -322,6 +322,28 @@ TEST_F(PosixSerialTest, PurgeDropsQueuedInput) {
   EXPECT_EQ(status.cbInQue, 0u);
 }
 
+TEST_F(PosixSerialTest, WhatArrivedWhileClosedIsNotReadAfterTheNextOpen) {
+  api.CloseHandle(handle);
+  pty.Write("sent while the port was closed");
+  std::this_thread::sleep_for(50ms);  // let the line discipline take it
+  handle = Open(api, "\\\\?\\COM5");
+  ASSERT_NE(handle, InvalidHandle());
+  pty.Write("new");
+  DWORD errors = 0;
+  COMSTAT status{};
+  for (int i = 0; i < 20000 && status.cbInQue < 3; ++i) {
+    api.ClearCommError(handle, &errors, &status);
+    if (status.cbInQue < 3) std::this_thread::sleep_for(1ms);
+  }
+  std::this_thread::sleep_for(20ms);
+  api.ClearCommError(handle, &errors, &status);
+  ASSERT_EQ(status.cbInQue, 3u);
+  char buffer[8] = {};
+  DWORD read = 0;
+  ASSERT_TRUE(api.ReadFile(handle, buffer, 3, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "new");
+}
+
 TEST_F(PosixSerialTest, PseudoTerminalHasNoModemLinesButLineCallsSucceed) {
   DWORD modem = 99;
   EXPECT_TRUE(api.GetCommModemStatus(handle, &modem));

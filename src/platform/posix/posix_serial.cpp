@@ -361,6 +361,9 @@ HANDLE PosixSerialApi::CreateFileA(const char* name, DWORD, DWORD, DWORD, DWORD)
     tio.c_cc[VTIME] = 0;
     ::tcsetattr(fd, TCSANOW, &tio);
   }
+  // A Windows port starts with an empty input queue: what the device sent while the port was
+  // closed (a pseudo-terminal keeps it) is not read as if it had just arrived.
+  ::tcflush(fd, TCIFLUSH);
   int lines = 0;
   port->has_modem_lines = ::ioctl(fd, TIOCMGET, &lines) == 0;
   port->modem_seen = port->has_modem_lines ? ModemBits(lines) : 0;
