@@ -51,26 +51,36 @@ DayCount ControllerSecondsToDateTime(std::int32_t v) {
   return kUnixEpochDayCount + (static_cast<double>(v) + 7200.0) / 86400.0;
 }
 
+namespace {
+
+// A command line: the command digit, its fields, the carriage return.
+std::string Line(char command, std::string_view first, std::string_view second = {}) {
+  std::string line(1, command);
+  line.append(first);
+  line.append(second);
+  line.push_back(kCarriageReturn);
+  return line;
+}
+
+}  // namespace
+
 std::string StatusQueryLine() { return "0\r"; }
 
 std::string WriteCardSlotLine(int slot, std::string_view code) {
-  std::string line = "2" + Hex(static_cast<std::uint32_t>(slot), 2);
-  line.append(code);
-  line.push_back(kCarriageReturn);
-  return line;
+  return Line('2', Hex(static_cast<std::uint32_t>(slot), 2), code);
 }
 
 std::string ClearEventsLine() { return "3\r"; }
 
 std::string SetClockLine(std::int64_t controller_seconds) {
   // A negative value goes out as its 32-bit two's complement.
-  return "4" + Hex(static_cast<std::uint32_t>(controller_seconds), 8) + kCarriageReturn;
+  return Line('4', Hex(static_cast<std::uint32_t>(controller_seconds), 8));
 }
 
 std::string ReadEventsLine() { return "5\r"; }
 
 std::string SetControllerNumberLine(int number) {
-  return "7" + Hex(static_cast<std::uint32_t>(number), 2) + kCarriageReturn;
+  return Line('7', Hex(static_cast<std::uint32_t>(number), 2));
 }
 
 }  // namespace veldoran::protocol

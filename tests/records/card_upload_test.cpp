@@ -45,7 +45,7 @@ TEST_F(CardUploadTest, EmptyGridSendsEmptySlotsAndReportsZeroSaved) {
   const auto lines = CardLines();
   ASSERT_EQ(lines.size(), 100u);
   for (int slot = 0; slot < 100; ++slot) {
-    EXPECT_EQ(lines[slot], "2" + protocol::Hex(slot, 2) + "FFFFFFFF\r");
+    EXPECT_EQ(lines[slot], protocol::WriteCardSlotLine(slot, "FFFFFFFF"));
   }
   EXPECT_EQ(lines[0], "200FFFFFFFF\r");
   EXPECT_EQ(lines[10], "20AFFFFFFFF\r");

@@ -16,9 +16,11 @@ void RecordingDialogs::ShowError(const QString& text) {
 std::optional<QString> RecordingDialogs::AskSaveFileName(const QString& file_name,
                                                          const QString& filter) {
   save_requests.push_back({file_name, filter});
-  if (save_answers.empty()) return std::nullopt;
-  auto answer = save_answers.front();
-  save_answers.pop_front();
+  std::optional<QString> answer;
+  if (!save_answers.empty()) {
+    answer = std::move(save_answers.front());
+    save_answers.pop_front();
+  }
   return answer;
 }
 
