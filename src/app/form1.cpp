@@ -23,6 +23,7 @@
 #include "records/users_page.h"
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
+#include "ui/page_control.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/text.h"
@@ -55,6 +56,18 @@ QPushButton* Button(QWidget* parent, const QString& text, int x, int y, int w, i
   button->setGeometry(x, y, w, h);
   button->setAutoDefault(false);
   return button;
+}
+
+// A substitute for the designed font may be wider: a button's caption that would not fit its
+// fixed width gets a smaller font rather than being cut off.
+void FitCaption(QPushButton* button) {
+  QFont font = button->font();
+  const int room = button->width() - 8;
+  while (font.pixelSize() > 8 &&
+         QFontMetrics(font).horizontalAdvance(button->text().trimmed()) > room) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  if (font != button->font()) button->setFont(font);
 }
 
 // A label sized as given, or larger when its text needs more room (a substitute font may be
@@ -233,13 +246,10 @@ void TForm1::BuildWindow() {
   SpeedButtonGroup1->addButton(SpeedButton1);
   SpeedButton1->setChecked(true);
 
-  PageControl1 = new QTabWidget(this);
+  PageControl1 = new ui::TPageControl(this);
   PageControl1->setGeometry(112, 8, 729, 497);
   PageControl1->setPalette(standard);
   PageControl1->setAutoFillBackground(true);
-  PageControl1->setMovable(false);
-  PageControl1->setStyleSheet(
-      QStringLiteral("QTabWidget::tab-bar { left: 4px; } QTabBar::tab { height: 32px; }"));
   BuildEventsPage();
   BuildUsersPage();
   BuildLockersPage();
@@ -260,6 +270,8 @@ void TForm1::BuildWindow() {
   StatusBar1 = new ui::TStatusBar({150, 150, 100, 130, 150, 50}, this);
   StatusBar1->setGeometry(0, kClientHeight - 19, kClientWidth, 19);
   StatusBar1->SetPanelText(5, QStringLiteral("ver 1.3"));
+
+  for (QPushButton* button : findChildren<QPushButton*>()) FitCaption(button);
 
   Timer1 = new ui::TTimer(this);
   Timer1->SetInterval(1000);

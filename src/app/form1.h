@@ -25,6 +25,7 @@ class QPushButton;
 class QTabWidget;
 
 namespace veldoran::ui {
+class TPageControl;
 class TStatusBar;
 class TStringGrid;
 class TTimer;
@@ -115,7 +116,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   QPushButton* SpeedButton2;  // "Połącz"
   QPushButton* SpeedButton1;  // "Rozłącz"
   QButtonGroup* SpeedButtonGroup1;
-  QTabWidget* PageControl1;
+  ui::TPageControl* PageControl1;
   QLabel* Label16;
   QLabel* Label14;  // connection status
   ui::TStatusBar* StatusBar1;

@@ -90,6 +90,7 @@ TStringGrid::TStringGrid(int col_count, int row_count, QWidget* parent)
   setSelectionBehavior(QAbstractItemView::SelectItems);
   setTabKeyNavigation(false);
   setWordWrap(false);
+  setTextElideMode(Qt::ElideNone);  // a long text is cut at the cell's edge, not replaced by "..."
   verticalHeader()->hide();
   horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   horizontalHeader()->setHighlightSections(false);
@@ -97,6 +98,12 @@ TStringGrid::TStringGrid(int col_count, int row_count, QWidget* parent)
   horizontalHeader()->setMinimumSectionSize(1);
   horizontalHeader()->setDefaultSectionSize(64);
   horizontalHeader()->setStretchLastSection(false);
+  // The heading row past the last column is painted in the heading's colour.
+  {
+    QPalette pal = horizontalHeader()->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    horizontalHeader()->setPalette(pal);
+  }
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   verticalHeader()->setMinimumSectionSize(1);
   SetRowHeight(row_height_);
@@ -124,10 +131,10 @@ void TStringGrid::SetRowHeight(int height) {
 }
 
 void TStringGrid::SetHeadingColor(const QColor& color) {
-  horizontalHeader()->setStyleSheet(
-      QStringLiteral("QHeaderView::section { background-color: %1; border: 1px solid gray; "
-                     "padding-left: 2px; }")
-          .arg(color.name()));
+  QPalette pal = horizontalHeader()->palette();
+  pal.setColor(QPalette::Button, color);
+  pal.setColor(QPalette::Window, color);
+  horizontalHeader()->setPalette(pal);
 }
 
 int TStringGrid::Row() const {

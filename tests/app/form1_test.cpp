@@ -14,6 +14,7 @@
 #include <QTabWidget>
 
 #include "support/window_fixture.h"
+#include "ui/page_control.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/timer.h"
