@@ -280,10 +280,12 @@ void TspCustomComm::Shutdown(bool orderly) {
     receive_buffer_.reset();
     ReleaseHandle();
   }
+  const std::weak_ptr<char> alive = lifetime_;  // OnClose may destroy the component
   try {
     if (OnClose()) OnClose()(this);
   } catch (...) {
   }
+  if (alive.expired()) return;
   NotifyListeners(kNotifyClosed);
 }
 
@@ -334,6 +336,8 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
   const DWORD mask = message.WParam;
   // Keeps the buffer alive even if a handler closes the port while it holds the block.
   const std::shared_ptr<std::vector<char>> buffer = receive_buffer_;
+  // A handler may destroy the component: after each one, look before touching it again.
+  const std::weak_ptr<char> alive = lifetime_;
   try {
     DWORD errors = 0;
     // Fails when the port was closed after the event was posted: nothing to deliver then.
@@ -355,8 +359,9 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
         std::uint32_t got = 0;
         if (!ReadBytes(buffer->data(), std::min(left, capacity), &got) || got == 0) break;
         DataReceived(buffer->data(), got);
-        // A handler that closed the port ends the delivery with this block.
-        if (receive_buffer_ != buffer) return;
+        // A handler that closed the port (or destroyed the component) ends the delivery with
+        // this block.
+        if (alive.expired() || receive_buffer_ != buffer) return;
         left -= std::min(got, left);
         if (left == 0 && round++ < kDeliveryRounds) {
           if (!api_->ClearCommError(Handle(), &errors, &comstat_)) break;
@@ -370,13 +375,16 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
     }
     if (mask & win::EV_TXEMPTY) {
       if (rs485_mode_ && software_rts_) SetRTS(false);
+      if (alive.expired()) return;
       if (TraceStates().Contains(tsTxEmpty) && !TxEmptyHandled() && on_after_send_) {
         on_after_send_(this);
+        if (alive.expired()) return;
       }
     }
     const TTraceStates states = EventWordToTraceStates(mask);
     if (!states.Empty()) TraceNotify(this, states);
   } catch (const std::exception& e) {
+    if (alive.expired()) throw;  // nothing left to report it through
     FatalError(1, api_->GetLastError(), e.what(), true);
   }
 }
@@ -439,8 +447,9 @@ void TspCustomComm::CommError(std::uint32_t comm_code, std::uint32_t sys_error,
   bool flush = false;
   LogFormat(1, "Communication Error %d:%d", static_cast<int>(comm_code),
             static_cast<int>(sys_error));
+  const std::weak_ptr<char> alive = lifetime_;  // the handler may destroy the component
   if (on_comm_error_) on_comm_error_(this, comm_code, sys_error, state, flush);
-  if (flush) PurgeAll();
+  if (flush && !alive.expired()) PurgeAll();
 }
 
 void TspCustomComm::PurgeInput() {

@@ -156,6 +156,9 @@ class TspCustomComm : public TspBaseIO {
   TOnCommErrorEvent on_comm_error_;
   std::string last_error_text_;
 
+  // Lives exactly as long as the component; code that calls a handler and then goes on holds
+  // a weak reference to it, since the handler may destroy the component.
+  const std::shared_ptr<char> lifetime_ = std::make_shared<char>();
   const std::shared_ptr<std::recursive_mutex> link_mutex_;
   std::shared_ptr<detail::CommSession> session_;
   std::shared_ptr<std::vector<char>> receive_buffer_;

@@ -193,6 +193,40 @@ TEST_F(Delivery, DestroyingTheComponentWhileADeliveryWaits) {
   EXPECT_TRUE(main.ProcessUntil([] { return detail::RunningCommThreads() == 0; }));
 }
 
+// A handler may destroy its own component (the window closing from inside a delivery): the
+// processing of that event ends with the handler and touches the component no more.
+TEST_F(Delivery, HandlerThatDestroysTheComponentEndsTheEvent) {
+  // The receive handler.
+  comm->SetOnAfterReceive([this](TObject*, void*, std::uint32_t) { comm.reset(); });
+  Open();
+  driver->InjectInput("COM3", "x");
+  ASSERT_TRUE(main.ProcessUntil([&] { return comm == nullptr; }));
+  EXPECT_FALSE(driver->Info("COM3").open);
+
+  // The error handler, asking for both queues to be discarded.
+  comm = std::make_unique<TspComm>(nullptr, main, driver);
+  comm->SetComPortNo(3);
+  comm->SetOnCommError([this](TObject*, std::uint32_t, std::uint32_t, TComStateFlags, bool& flush) {
+    flush = true;
+    comm.reset();
+  });
+  Open();
+  driver->RaiseLineError("COM3", win::CE_OVERRUN);
+  driver->InjectInput("COM3", "y");
+  ASSERT_TRUE(main.ProcessUntil([&] { return comm == nullptr; }));
+  EXPECT_FALSE(driver->Info("COM3").open);
+
+  // OnClose, when the adapter was unplugged.
+  comm = std::make_unique<TspComm>(nullptr, main, driver);
+  comm->SetComPortNo(3);
+  comm->SetOnClose([this](TObject*) { comm.reset(); });
+  Open();
+  driver->Unplug("COM3");
+  ASSERT_TRUE(main.ProcessUntil([&] { return comm == nullptr; }));
+  EXPECT_FALSE(driver->Info("COM3").open);
+  EXPECT_TRUE(main.ProcessUntil([] { return detail::RunningCommThreads() == 0; }));
+}
+
 TEST_F(Delivery, MainThreadGoingAwayReleasesTheMessageThread) {
   auto own_main = std::make_unique<LoopMainThread>();
   auto own = std::make_unique<TspComm>(nullptr, *own_main, driver);
