@@ -35,6 +35,17 @@ TTraceStates EventWordToTraceStates(DWORD word) {
   return states;
 }
 
+// The message of the exception being handled.
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception";
+  }
+}
+
 }  // namespace
 
 // --- construction and destruction ---
@@ -313,10 +324,18 @@ void TspCustomComm::StopThreads() {
 // --- event processing ---
 
 void TspCustomComm::HandleThreadMessage(const TMessage& message) {
-  if (message.Msg == detail::kMsgPortBroken) {
-    Shutdown(false);
-  } else {
-    ProcessCommEvent(message);
+  MainThread& main = main_;  // outlives the component, which a handler may destroy
+  try {
+    if (message.Msg == detail::kMsgPortBroken) {
+      Shutdown(false);
+    } else {
+      ProcessCommEvent(message);
+    }
+  } catch (...) {
+    // What event processing does not report itself (an exception of no std::exception type,
+    // one from a listener or from OnFatalError) ends here: it must neither end the message
+    // thread nor run into the main thread's event loop. It is shown, and delivery goes on.
+    main.ShowException(CurrentExceptionText());
   }
 }
 

@@ -124,7 +124,8 @@ class TspCustomComm : public TspBaseIO {
   // The receive buffer's size while open (the larger of BufferInSize and 8192), else 0.
   std::size_t ReceiveBufferSize() const;
 
-  // The message thread hands a message over here (with the component's lock held).
+  // The message thread hands a message over here (with the component's lock held). Nothing
+  // thrown while it is handled comes out: what event processing does not report is shown.
   void HandleThreadMessage(const TMessage& message);
 
  protected:

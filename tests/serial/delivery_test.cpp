@@ -162,6 +162,47 @@ TEST_F(Delivery, HandlerExceptionIsShownAndDeliveryGoesOn) {
   EXPECT_TRUE(comm->Active());
 }
 
+// An exception that event processing does not report itself stops where the message thread
+// hands the event over: it neither ends the message thread (and with it the program) nor runs
+// into the main thread's processing of messages. It is shown, and delivery goes on.
+TEST_F(Delivery, AnyExceptionFromAHandlerStopsAtTheThreadBoundary) {
+  std::atomic<int> calls{0};
+  comm->SetOnAfterReceive([&](TObject*, void*, std::uint32_t) {
+    if (++calls == 1) throw 42;  // of no std::exception type
+  });
+  comm->SetUseMainThread(false);
+  Open();
+  driver->InjectInput("COM3", "1");
+  ASSERT_TRUE(main.ProcessUntil([&] { return calls == 1 && !main.ShownExceptions().empty(); }));
+  driver->InjectInput("COM3", "2");
+  ASSERT_TRUE(main.ProcessUntil([&] { return calls == 2; }));
+
+  comm->SetUseMainThread(true);
+  calls = 0;
+  driver->InjectInput("COM3", "3");
+  EXPECT_NO_THROW(EXPECT_TRUE(main.ProcessUntil([&] { return calls == 1; })));
+  driver->InjectInput("COM3", "4");
+  EXPECT_NO_THROW(EXPECT_TRUE(main.ProcessUntil([&] { return calls == 2; })));
+  EXPECT_EQ(main.ShownExceptions(),
+            (std::vector<std::string>{"Unknown exception", "Unknown exception"}));
+  EXPECT_TRUE(comm->Active());
+}
+
+TEST_F(Delivery, ListenerExceptionWhileABrokenPortClosesIsShown) {
+  struct Listener {
+    void OnNotify(TObject*, std::int32_t code) {
+      if (code == kNotifyClosed) throw std::runtime_error("listener failed");
+    }
+  } listener;
+  const auto event = TspNotifyEvent::Of<Listener, &Listener::OnNotify>(&listener);
+  comm->AddListener(event);
+  Open();
+  driver->Unplug("COM3");
+  EXPECT_NO_THROW(EXPECT_TRUE(main.ProcessUntil([&] { return !comm->Active(); })));
+  EXPECT_EQ(main.ShownExceptions(), std::vector<std::string>{"listener failed"});
+  comm->RemoveListener(event);
+}
+
 TEST_F(Delivery, WithoutTheMainThreadHandlersRunOnTheMessageThread) {
   std::atomic<bool> on_main{true};
   std::atomic<int> received{0};
