@@ -2,12 +2,17 @@
 #include "platform/posix/posix_serial.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -36,6 +41,25 @@ std::string Probe(const std::string& args) {
   ::pclose(pipe);
   if (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
+}
+
+// Where in the kernel a thread of this process waits ("0" where the kernel does not tell).
+std::string WaitChannel(pid_t thread) {
+  std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/wchan");
+  std::string channel;
+  in >> channel;
+  return channel;
+}
+
+// A signal handler that holds the thread it interrupts for as long as `hold_thread` is set.
+std::atomic<bool> hold_thread{false};
+std::atomic<bool> thread_held{false};
+void HoldThread(int) {
+  thread_held = true;
+  while (hold_thread) {
+    const timespec pause{0, 1000000};
+    ::nanosleep(&pause, nullptr);
+  }
 }
 
 class PosixSerialTest : public ::testing::Test {
@@ -306,6 +330,70 @@ TEST_F(PosixSerialTest, CloseHandleReleasesAWaitAndTheHandleGoesStale) {
   EXPECT_FALSE(api.ClearCommError(handle, &errors, nullptr));
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_HANDLE);
   handle = InvalidHandle();
+}
+
+// A wait that was running when its handle was closed must not take input from the device once
+// it runs again: by then the device may be open again, and that input is the new port's (a
+// read of it would wait for bytes that are gone). The waiting thread is held in a signal
+// handler, interrupted in its wait, until the device is open again and has input.
+TEST_F(PosixSerialTest, WaitOnAClosedHandleLeavesLaterInputToTheNextOpen) {
+  struct sigaction hold {};
+  struct sigaction old {};
+  hold.sa_handler = HoldThread;
+  sigemptyset(&hold.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR1, &hold, &old), 0);
+  std::atomic<pid_t> waiter_id{0};
+  std::pair<BOOL, DWORD> result{TRUE, 0};
+  std::thread waiter([&] {
+    waiter_id = ::gettid();
+    DWORD word = 0;
+    const BOOL ok = api.WaitCommEvent(handle, &word, nullptr);
+    result = {ok, ok ? word : api.GetLastError()};
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  std::string channel;
+  while (std::chrono::steady_clock::now() < deadline) {
+    channel = waiter_id ? WaitChannel(waiter_id) : "";
+    if (channel.find("epoll") != std::string::npos) break;
+    std::this_thread::sleep_for(1ms);
+  }
+  if (channel.find("epoll") == std::string::npos) {
+    api.CloseHandle(handle);
+    handle = InvalidHandle();
+    waiter.join();
+    ::sigaction(SIGUSR1, &old, nullptr);
+    if (channel.empty() || channel == "0") GTEST_SKIP() << "the kernel does not show waits";
+    FAIL() << "the wait never blocked; it is at " << channel;
+  }
+  hold_thread = true;
+  ASSERT_EQ(::pthread_kill(waiter.native_handle(), SIGUSR1), 0);
+  while (!thread_held && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_TRUE(thread_held);
+
+  ASSERT_TRUE(api.CloseHandle(handle));
+  handle = Open(api, "COM5");
+  EXPECT_NE(handle, InvalidHandle());
+  pty.Write("new");
+  DWORD errors = 0;
+  COMSTAT status{};
+  while (status.cbInQue < 3 && std::chrono::steady_clock::now() < deadline) {
+    api.ClearCommError(handle, &errors, &status);
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(status.cbInQue, 3u);
+  hold_thread = false;
+  waiter.join();
+  ::sigaction(SIGUSR1, &old, nullptr);
+
+  EXPECT_EQ(result, std::make_pair(FALSE, ERROR_INVALID_HANDLE));
+  ASSERT_TRUE(api.ClearCommError(handle, &errors, &status));
+  ASSERT_EQ(status.cbInQue, 3u);
+  char buffer[8] = {};
+  DWORD read = 0;
+  ASSERT_TRUE(api.ReadFile(handle, buffer, 3, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "new");
 }
 
 TEST_F(PosixSerialTest, PurgeDropsQueuedInput) {

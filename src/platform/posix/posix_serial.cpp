@@ -406,6 +406,9 @@ BOOL PosixSerialApi::WaitCommEvent(HANDLE file, DWORD* event_mask, OVERLAPPED* o
   DWORD events = 0;
   bool failed = false;
   while (true) {
+    // A closed handle's wait ends without touching the device again: the device may be open
+    // once more by now, and its input belongs to that open.
+    if (port->closed) break;
     events = port->LineEvents();
     // New input is what the device had beyond what was already taken: an edge, so input left
     // unread does not fire again.
