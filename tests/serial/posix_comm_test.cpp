@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <filesystem>
+#include <iterator>
 #include <thread>
 
 #include "platform/posix/posix_serial.h"
@@ -84,6 +86,43 @@ TEST_F(PosixPort, UnpluggedAdapterShutsThePortDown) {
   EXPECT_EQ(closed, 1);
   ASSERT_TRUE(main.ProcessUntil([] { return detail::RunningCommThreads() == 0; }));
   comm->SendString("0\r");  // vanishes on the closed port
+}
+
+// Descriptors this process has open.
+long OpenDescriptors() {
+  return static_cast<long>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                         std::filesystem::directory_iterator()));
+}
+
+// Open/receive/close cycles, and a port shut down as broken, leave no descriptor behind once
+// the worker threads have ended.
+TEST_F(PosixPort, OpenAndCloseLeaveNoDescriptorsBehind) {
+  std::size_t received = 0;
+  const auto fresh_port = [&](int number) {
+    comm = std::make_unique<TspComm>(nullptr, main, api);
+    comm->SetComPortNo(static_cast<std::uint16_t>(number));
+    comm->SetOnAfterReceive([&](TObject*, void*, std::uint32_t count) { received += count; });
+  };
+  fresh_port(5);
+  PtyPair other;
+  map.Link(6, other.SlavePath());
+  const long before = OpenDescriptors();
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    comm->SetActive(true);
+    pty.Write("x");
+    ASSERT_TRUE(main.ProcessUntil([&] { return received > static_cast<std::size_t>(cycle); }));
+    if (cycle % 2 == 0) {
+      comm->SetActive(false);
+    } else {
+      fresh_port(5);  // the open one is destroyed
+    }
+  }
+  fresh_port(6);
+  comm->SetActive(true);
+  other.CloseAll();
+  ASSERT_TRUE(main.ProcessUntil([&] { return !comm->Active(); }));
+  ASSERT_TRUE(main.ProcessUntil([] { return detail::RunningCommThreads() == 0; }));
+  EXPECT_EQ(OpenDescriptors(), before - 2);  // the two the other line's ends held
 }
 
 TEST_F(PosixPort, OpenErrorsCarryTheSystemText) {
