@@ -268,10 +268,19 @@ void TspCustomComm::Close() {
       Shutdown(true);
       LogMessage(0, "The port is closed succesfully");
     } catch (...) {
-      std::lock_guard lock(*link_mutex_);
-      StopThreads();
-      receive_buffer_.reset();
-      ReleaseHandle();
+      // The handle is released all the same, and OnClose told if that had not happened yet.
+      bool released = false;
+      {
+        std::lock_guard lock(*link_mutex_);
+        StopThreads();
+        receive_buffer_.reset();
+        released = IsOpen();
+        ReleaseHandle();
+      }
+      try {
+        if (released && OnClose()) OnClose()(this);
+      } catch (...) {
+      }
     }
   }
   TraceNotify(this, TTraceStates{tsTxEmpty});

@@ -251,6 +251,25 @@ TEST_F(PortComponent, OrderlyCloseDiscardsUnsentOutput) {
   EXPECT_EQ(driver->Output("COM3"), "");
 }
 
+// A close that fails part-way (here a trace handler throws while unsent output is discarded)
+// still releases the handle and fires OnClose; nothing comes out of it.
+TEST_F(PortComponent, CloseThatFailsPartWayStillReleasesAndFiresOnClose) {
+  int closed = 0;
+  comm->SetOnClose([&](TObject*) { ++closed; });
+  comm->SetRS485Mode(true);  // with software RTS, discarding output drops RTS and traces it
+  Open();
+  driver->StallWrites("COM3", true);
+  static const char kData[] = "unsent";
+  comm->SendData(kData, 6);
+  comm->SetOnTraceState([](TObject*, TTraceStates event) {
+    if (event == TTraceStates{tsCTS}) throw std::runtime_error("trace failed");
+  });
+  EXPECT_NO_THROW(comm->SetActive(false));
+  EXPECT_FALSE(comm->Active());
+  EXPECT_FALSE(driver->Info("COM3").open);
+  EXPECT_EQ(closed, 1);
+}
+
 TEST_F(PortComponent, ModemSignalsFollowTheDriver) {
   EXPECT_TRUE(comm->ModemSignals().Empty());  // closed
   driver->SetModemStatus("COM3", win::MS_CTS_ON | win::MS_RLSD_ON);
