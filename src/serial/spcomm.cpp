@@ -394,8 +394,10 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
         if (left == 0 && round++ < kDeliveryRounds) {
           if (!api_->ClearCommError(Handle(), &errors, &comstat_)) break;
           if (errors != 0) {
+            // Reported, and the reading ends; the rest of this event is still handled.
             CommError(errors, 0, StateFlags(comstat_));
-            return;
+            if (alive.expired() || receive_buffer_ != buffer) return;
+            break;
           }
           left = comstat_.cbInQue;
         }

@@ -93,6 +93,40 @@ TEST_F(Delivery, LineErrorIsReportedAloneAndTheDataFollowsWithTheNextEvent) {
   ASSERT_TRUE(ReceiveUntil("xyz"));
 }
 
+// Input that arrives while a block is handled is fetched with the same event; a line error met
+// then is reported and ends the reading, but the rest of the event (output drained, the trace
+// notification) is still handled.
+TEST_F(Delivery, LineErrorMetWhileFetchingMoreLeavesTheRestOfTheEventHandled) {
+  comm->SetOnAfterReceive([&](TObject*, void* buffer, std::uint32_t count) {
+    blocks.emplace_back(static_cast<const char*>(buffer), count);
+    if (blocks.size() == 1) {
+      driver->InjectInput("COM3", "more");
+      driver->RaiseLineError("COM3", win::CE_FRAME);
+    }
+  });
+  std::vector<std::uint32_t> errors;
+  comm->SetOnCommError([&](TObject*, std::uint32_t code, std::uint32_t, TComStateFlags, bool&) {
+    errors.push_back(code);
+  });
+  int sent = 0;
+  comm->SetOnAfterSend([&](TObject*) { ++sent; });
+  std::vector<TTraceStates> traced;
+  comm->SetOnTraceState([&](TObject*, TTraceStates event) { traced.push_back(event); });
+  comm->SetTraceStates({tsTxEmpty, tsCTS});
+  Open();
+  traced.clear();
+  driver->InjectInput("COM3", "a");
+  // Handled here, at once, as one event word that carries all three.
+  comm->ProcessCommEvent({spCommMsgComEvent, win::EV_RXCHAR | win::EV_TXEMPTY | win::EV_CTS, 0});
+  EXPECT_EQ(blocks, std::vector<std::string>{"a"});
+  EXPECT_EQ(errors, std::vector<std::uint32_t>{win::CE_FRAME});
+  EXPECT_EQ(sent, 1);
+  EXPECT_EQ(traced, std::vector<TTraceStates>{TTraceStates{tsCTS}});
+  ASSERT_TRUE(main.ProcessUntil([&] { return blocks.size() == 2; }));  // with the next event
+  EXPECT_EQ(blocks.back(), "more");
+  comm->SetActive(false);
+}
+
 TEST_F(Delivery, OnAfterSendFiresEachTimeTheOutputDrains) {
   int sent = 0;
   comm->SetOnAfterSend([&](TObject*) { ++sent; });
