@@ -350,6 +350,41 @@ TEST_F(Delivery, UnpluggedAdapterClosesThePortOnTheMainThread) {
   comm->RemoveListener(TspNotifyEvent::Of<Listener, &Listener::OnNotify>(&listener));
 }
 
+// The operator closes the port while the shutdown of the unplugged adapter is on its way (to
+// the main thread, or running on the message thread): the port closes once.
+TEST_F(Delivery, CloseRacingTheShutdownOfAnUnpluggedAdapterClosesOnce) {
+  struct Listener {
+    std::atomic<int> closed{0};
+    void OnNotify(TObject*, std::int32_t code) {
+      if (code == kNotifyClosed) ++closed;
+    }
+  } listener;
+  const auto event = TspNotifyEvent::Of<Listener, &Listener::OnNotify>(&listener);
+  comm->AddListener(event);
+  std::atomic<int> closed{0};
+  comm->SetOnClose([&](TObject*) { ++closed; });
+  for (const bool use_main_thread : {true, false}) {
+    SCOPED_TRACE(use_main_thread ? "on the main thread" : "on the message thread");
+    closed = 0;
+    listener.closed = 0;
+    comm->SetUseMainThread(use_main_thread);
+    Open();
+    driver->Unplug("COM3");
+    if (use_main_thread) {
+      ASSERT_TRUE(WaitForDelivery());
+    }
+    comm->SetActive(false);
+    ASSERT_TRUE(main.ProcessUntil([] { return detail::RunningCommThreads() == 0; }));
+    main.ProcessMessages();
+    EXPECT_FALSE(comm->Active());
+    EXPECT_FALSE(driver->Info("COM3").open);
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(listener.closed, 1);
+  }
+  comm->RemoveListener(event);
+  comm->SetOnClose(nullptr);
+}
+
 TEST_F(Delivery, TraceEventsDriveTheMonitorControls) {
   RecordingControl cts, dsr, ring;
   RecordingControl no_checked_state(false);

@@ -125,6 +125,25 @@ TEST_F(PosixPort, OpenAndCloseLeaveNoDescriptorsBehind) {
   EXPECT_EQ(OpenDescriptors(), before - 2);  // the two the other line's ends held
 }
 
+// Reopened right after a close, while the old port's threads may still be finishing, the port
+// gets everything sent to it from then on.
+TEST_F(PosixPort, ReopenedRightAfterACloseGetsAllItsInput) {
+  std::string received;
+  comm->SetOnAfterReceive([&](TObject*, void* buffer, std::uint32_t count) {
+    received.append(static_cast<const char*>(buffer), count);
+  });
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    received.clear();
+    comm->SetActive(true);
+    const std::string message = "S" + std::to_string(cycle) + "\r";
+    pty.Write(message);
+    ASSERT_TRUE(main.ProcessUntil([&] { return received.size() >= message.size(); }))
+        << "cycle " << cycle << ": " << received;
+    EXPECT_EQ(received, message);
+    comm->SetActive(false);
+  }
+}
+
 TEST_F(PosixPort, OpenErrorsCarryTheSystemText) {
   comm->SetActive(true);
   TspComm second(nullptr, main, api);
