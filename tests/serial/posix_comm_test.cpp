@@ -135,7 +135,9 @@ TEST_F(PosixPort, ReopenedRightAfterACloseGetsAllItsInput) {
   for (int cycle = 0; cycle < 100; ++cycle) {
     received.clear();
     comm->SetActive(true);
-    const std::string message = "S" + std::to_string(cycle) + "\r";
+    std::string message = "S";
+    message += std::to_string(cycle);
+    message += '\r';
     pty.Write(message);
     ASSERT_TRUE(main.ProcessUntil([&] { return received.size() >= message.size(); }))
         << "cycle " << cycle << ": " << received;

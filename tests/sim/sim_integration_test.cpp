@@ -128,9 +128,15 @@ TEST_F(SimIntegration, UploadOfAHundredCardLinesIsEchoedLineByLine) {
   // is emptied.
   std::vector<std::string> codes;
   for (int slot = 0; slot < protocol::kCardSlots; ++slot) {
-    codes.push_back(slot % 3 == 0 ? std::string(protocol::kEmptySlotCode)
-                                  : "k" + protocol::Hex(slot, 2) + "-" +
-                                        protocol::Hex((slot * 37) % 256, 2) + "zZ");
+    std::string code(protocol::kEmptySlotCode);
+    if (slot % 3 != 0) {
+      code = "k";
+      code += protocol::Hex(slot, 2);
+      code += '-';
+      code += protocol::Hex((slot * 37) % 256, 2);
+      code += "zZ";
+    }
+    codes.push_back(code);
   }
   double slowest_ms = 0;
   const auto start = SteadyClock::now();
