@@ -11,15 +11,22 @@ QString Title() {
   const QString name = QApplication::applicationDisplayName();
   return name.isEmpty() ? QStringLiteral("Veldoran") : name;
 }
+
+// A carriage return breaks the line in a Windows message box; here it has to be a line feed.
+QString Shown(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return text;
+}
 }  // namespace
 
 void QtDialogs::ShowMessage(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, Title(), text, QMessageBox::Ok, parent_);
+  QMessageBox box(QMessageBox::NoIcon, Title(), Shown(text), QMessageBox::Ok, parent_);
   box.exec();
 }
 
 void QtDialogs::ShowError(const QString& text) {
-  QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok, parent_);
+  QMessageBox box(QMessageBox::Critical, Title(), Shown(text), QMessageBox::Ok, parent_);
   box.exec();
 }
 
