@@ -378,7 +378,7 @@ void TForm1::FormCreate() {
 
   LoadConfig();
   ShowSelectedUser();
-  Edit7->setText(StringGrid2->Cell(1, StringGrid2->Row()));
+  lockers_page_->ShowSelectedLocker();
 }
 
 void TForm1::Button1Click() {
