@@ -525,8 +525,12 @@ void TspCustomComm::TraceNotify(TObject* com, TTraceStates event) {
 // --- TspCustomSerialComm ---
 
 TspCustomSerialComm::TspCustomSerialComm(TComponent* owner, MainThread& main,
-                                         std::shared_ptr<win::SerialApi> api)
-    : TspCustomComm(owner, main, std::move(api)) {
+                                         std::shared_ptr<win::SerialApi> api,
+                                         std::shared_ptr<win::RegistryApi> registry,
+                                         std::shared_ptr<win::DeviceSetupApi> setup)
+    : TspCustomComm(owner, main, std::move(api)),
+      registry_(std::move(registry)),
+      setup_(std::move(setup)) {
   log_prefix_ = "spComm: ";
   // The size argument is the config's own dwSize field, as the system expects it.
   api_->GetDefaultCommConfigA("COM1", &config_, &config_.dwSize);
@@ -541,6 +545,16 @@ TspCustomSerialComm::TspCustomSerialComm(TComponent* owner, MainThread& main,
 
 std::string TspCustomSerialComm::GetDeviceName() const {
   return "COM" + std::to_string(com_port_no_);
+}
+
+const std::shared_ptr<win::RegistryApi>& TspCustomSerialComm::Registry() {
+  if (!registry_) registry_ = win::SystemRegistryApi();
+  return registry_;
+}
+
+const std::shared_ptr<win::DeviceSetupApi>& TspCustomSerialComm::DeviceSetup() {
+  if (!setup_) setup_ = win::SystemDeviceSetupApi();
+  return setup_;
 }
 
 void TspCustomSerialComm::OpenHandle() {

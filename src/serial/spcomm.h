@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/device_setup_api.h"
+#include "platform/registry_api.h"
 #include "serial/comm_threads.h"
 #include "serial/spclasses.h"
 
@@ -167,8 +169,12 @@ class TspCustomComm : public TspBaseIO {
 
 class TspCustomSerialComm : public TspCustomComm {
  public:
+  // `registry` and `setup` are the registry and device-setup interfaces the component uses for
+  // stored settings and port enumeration; null: the system's, taken when first needed.
   TspCustomSerialComm(TComponent* owner, MainThread& main,
-                      std::shared_ptr<win::SerialApi> api = win::SystemSerialApi());
+                      std::shared_ptr<win::SerialApi> api = win::SystemSerialApi(),
+                      std::shared_ptr<win::RegistryApi> registry = nullptr,
+                      std::shared_ptr<win::DeviceSetupApi> setup = nullptr);
 
   // Port n is the device COM<n>. A write closes an open port, stores the number, reopens it,
   // and notifies the listeners with kNotifyPortChanged (not when the reopen fails).
@@ -179,11 +185,16 @@ class TspCustomSerialComm : public TspCustomComm {
 
   std::string GetDeviceName() const override;
 
+  const std::shared_ptr<win::RegistryApi>& Registry();
+  const std::shared_ptr<win::DeviceSetupApi>& DeviceSetup();
+
  protected:
   void OpenHandle() override;
 
  private:
   std::uint16_t com_port_no_ = 1;
+  std::shared_ptr<win::RegistryApi> registry_;
+  std::shared_ptr<win::DeviceSetupApi> setup_;
 };
 
 class TspComm : public TspCustomSerialComm {
