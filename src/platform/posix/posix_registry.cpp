@@ -1,9 +1,13 @@
 // The system registry and device-setup interface on POSIX systems.
 //
-// For now the registry lives in memory for the run of the program, and there is no device-setup
-// interface (the scan then finds nothing, as on a system without SetupAPI).
+// For now the registry lives in memory for the run of the program, with the serial-port map
+// synthesized from the port map each time it is opened, and there is no device-setup interface
+// (the scan then finds nothing, as on a system without SetupAPI).
+#include <cctype>
+
 #include "platform/device_setup_api.h"
 #include "platform/memory_registry.h"
+#include "platform/posix/port_map.h"
 
 namespace veldoran::win {
 
@@ -48,10 +52,29 @@ class NoDeviceSetup : public DeviceSetupApi {
   static std::nullptr_t Fail() { return nullptr; }
 };
 
+class PortMapRegistry : public MemoryRegistry {
+ protected:
+  void BeforeOpen(HKEY hive, const std::string& path) override {
+    static constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    if (hive != HKEY_LOCAL_MACHINE || path.size() != sizeof kSerialComm - 1) return;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      if (std::toupper(static_cast<unsigned char>(path[i])) != kSerialComm[i]) return;
+    }
+    std::vector<Value> values;
+    for (const portmap::Entry& entry : portmap::List()) {
+      if (!entry.present) continue;
+      const std::string name = "COM" + std::to_string(entry.number);
+      values.push_back(
+          Value{entry.device.string(), REG_SZ, std::string(name.c_str(), name.size() + 1)});
+    }
+    ReplaceValues(HKEY_LOCAL_MACHINE, kSerialComm, std::move(values));
+  }
+};
+
 }  // namespace
 
 std::shared_ptr<RegistryApi> SystemRegistryApi() {
-  static const auto registry = std::make_shared<MemoryRegistry>();
+  static const auto registry = std::make_shared<PortMapRegistry>();
   return registry;
 }
 
