@@ -31,6 +31,21 @@ class ScopedWorkingDir {
   std::filesystem::path previous_;
 };
 
+// A full disk for this process: files it writes cannot grow past `bytes` (RLIMIT_FSIZE), and a
+// write beyond fails with EFBIG instead of raising SIGXFSZ. The previous limit comes back at
+// the end. Affects every thread of the process: use it where nothing else writes files.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(unsigned long bytes);
+  ~ScopedFileSizeLimit();
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  unsigned long previous_;
+  void (*previous_handler_)(int);
+};
+
 std::string ReadFileBytes(const std::filesystem::path& file);
 void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes);
 
