@@ -15,9 +15,11 @@ struct FileResult {
 
 // Writes `bytes` to a temporary file in the same folder, flushes it to the disk and renames it
 // over `path`. The new file keeps the old one's permission bits (and owner, where allowed); a
-// symbolic link stays a link and the file it points at is replaced. A read-only file is not
-// replaced even where the folder would allow it. On failure the old file is untouched and the
-// temporary file is removed.
+// symbolic link stays a link and the file it points at is replaced (or made, when the link
+// points at a file that does not exist yet). A read-only file, a folder and anything else that
+// is not a regular file are not replaced. On failure (a full disk among them) the old file is
+// untouched, the temporary file is removed and the error says why. After a save, temporary
+// files that saves of processes no longer running left behind in the folder are removed.
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace veldoran::platform

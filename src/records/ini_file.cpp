@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 #include <tuple>
 #include <utility>
@@ -225,32 +227,72 @@ std::string Quote(const std::filesystem::path& path) {
 
 std::string ErrorText(int err) { return std::system_category().message(err); }
 
+// "100.0 MB", "4 MB": sizes in mebibytes, as file managers show them.
+std::string MegabytesText(std::uintmax_t bytes) {
+  const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  char text[32];
+  if (bytes % (1024 * 1024) == 0) {
+    std::snprintf(text, sizeof text, "%.0f MB", mb);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", mb);
+  }
+  return text;
+}
+
 }  // namespace
 
 LoadResult LoadFile(const std::filesystem::path& path) {
   LoadResult result;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const auto refuse = [&](const std::string& why) {
+    result.status = LoadStatus::kUnreadable;
+    result.error = "Cannot read " + Quote(path) + ": " + why;
+    return std::move(result);
+  };
+  // Not blocking: a FIFO or a terminal standing at the path must not stall the window; it is
+  // refused below as not being a file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) return result;
-    result.status = LoadStatus::kUnreadable;
-    result.error = "Cannot read " + Quote(path) + ": " + ErrorText(errno) + ".";
-    return result;
+    return refuse(ErrorText(errno) + ".");
   }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return refuse(ErrorText(errno) + ".");
+  if (S_ISDIR(info.st_mode)) return refuse("it is a folder, not a file.");
+  if (!S_ISREG(info.st_mode)) return refuse("it is not a regular file.");
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxFileSize) {
+    return refuse("it is " + MegabytesText(static_cast<std::uintmax_t>(info.st_size)) +
+                  ", more than the " + MegabytesText(kMaxFileSize) +
+                  " a configuration file may have.");
+  }
+
+  // The size can change while the file is read (or be wrong, as for files under /proc): the
+  // read stops one byte past the limit.
   std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const std::size_t want = std::min(sizeof buffer, kMaxFileSize + 1 - bytes.size());
+    const ssize_t n = ::read(fd, buffer, want);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      result.status = LoadStatus::kUnreadable;
-      result.error = "Cannot read " + Quote(path) + ": " + ErrorText(errno) + ".";
-      ::close(fd);
-      return result;
+      return refuse(ErrorText(errno) + ".");
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > kMaxFileSize) {
+      return refuse("it holds more than the " + MegabytesText(kMaxFileSize) +
+                    " a configuration file may have.");
+    }
   }
-  ::close(fd);
+  const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  if (lines > kMaxFileLines) {
+    return refuse("it has " + std::to_string(lines) + " lines, more than the " +
+                  std::to_string(kMaxFileLines) + " a configuration file may have.");
+  }
   result.status = LoadStatus::kRead;
   result.document = Document::Parse(bytes);
   return result;

@@ -115,6 +115,13 @@ struct LoadResult {
   std::string error;  // for kUnreadable: what went wrong, for a person to read
 };
 
+// The largest file a load takes: several times what the tool's own keys can fill (410 values
+// of 2047 characters), and small enough that reading and parsing it stays quick. A larger
+// file, one with more lines than kMaxFileLines, a folder, a device or a FIFO at the path is
+// refused as kUnreadable, with the reason, and is neither read in full nor waited on.
+inline constexpr std::size_t kMaxFileSize = 4 * 1024 * 1024;
+inline constexpr std::size_t kMaxFileLines = 100'000;
+
 LoadResult LoadFile(const std::filesystem::path& path);
 
 // Replaces the file's contents with `bytes` so that the file is at every moment either the old

@@ -1,8 +1,15 @@
 // "Zapisz do pliku CSV" on the real window, writing real files.
 #include "link/csv_export.h"
 
+#include <sys/stat.h>
+
 #include <QPlainTextEdit>
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/window_fixture.h"
 #include "ui/string_grid.h"
@@ -102,6 +109,59 @@ TEST_F(CsvExportTest, FailedWriteIsShownAndLeavesNoPartialFile) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "tylko.csv" || name == "Config.ini") << "left behind: " << name;
   }
+}
+
+TEST_F(CsvExportTest, HostileTargetsAreRefusedWithTheReasonAndLeftAsTheyWere) {
+  Form();
+  fs::create_directory(dir_ / "folder.csv");
+  testing::WriteFileBytes(dir_ / "folder.csv" / "inside.txt", "kept");
+  fs::create_symlink("loop2.csv", dir_ / "loop.csv");
+  fs::create_symlink("loop.csv", dir_ / "loop2.csv");
+  ASSERT_EQ(::mkfifo((dir_ / "fifo.csv").c_str(), 0644), 0);
+  const std::pair<const char*, const char*> cases[] = {
+      {"folder.csv", "it is a folder, not a file."},
+      {"loop.csv", "Too many levels of symbolic links."},
+      {"fifo.csv", "it is not a regular file."},
+  };
+  for (const auto& [name, reason] : cases) {
+    dialogs_.Clear();
+    dialogs_.save_answers.push_back(PathOf(name));
+    Form().Button1Click();  // must neither hang on the FIFO nor replace anything
+    ASSERT_EQ(dialogs_.errors.size(), 1) << name;
+    EXPECT_EQ(dialogs_.errors[0], "Cannot save \"" + PathOf(name) + "\": " + reason);
+  }
+  EXPECT_EQ(ReadFileBytes(dir_ / "folder.csv" / "inside.txt"), "kept");
+  EXPECT_EQ(fs::read_symlink(dir_ / "loop.csv"), "loop2.csv");
+  EXPECT_TRUE(fs::is_fifo(dir_ / "fifo.csv"));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Config.ini", "fifo.csv", "folder.csv", "loop.csv",
+                                             "loop2.csv"}));
+}
+
+TEST_F(CsvExportTest, AnExportOnAFullDiskKeepsTheOldFileAndSaysWhy) {
+  Form();
+  testing::WriteFileBytes(dir_ / "zdarzenia.csv", "poprzedni eksport\r\n");
+  dialogs_.save_answers.push_back(PathOf("zdarzenia.csv"));
+  {
+    testing::ScopedFileSizeLimit full_disk(16);  // the heading line alone is 46 bytes
+    Form().Button1Click();
+  }
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  const std::string error = dialogs_.errors[0].toStdString();
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Cannot save \"" + PathOf("zdarzenia.csv") + "\""))
+      << error;
+  EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), "poprzedni eksport\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
+
+  dialogs_.save_answers.push_back(PathOf("zdarzenia.csv"));
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), kHeading + ";;;;;;\r\n");
 }
 
 }  // namespace

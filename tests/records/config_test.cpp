@@ -1,7 +1,10 @@
 // Config.ini read at start and written back, on the real window with real files.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QLineEdit>
 #include <filesystem>
+#include <iterator>
 
 #include "support/window_fixture.h"
 #include "ui/string_grid.h"
@@ -160,6 +163,117 @@ TEST_F(ConfigTest, EverySaveReReadsTheFileSoOtherChangesSurvive) {
   const std::string after = ReadFileBytes(ConfigFile());
   EXPECT_NE(after.find("[Serwis]\r\ntechnik=Kowalski\r\n"), std::string::npos);
   EXPECT_NE(after.find("[uprawnienia]\r\n1=0000000000\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigTest, AHundredMegabyteFileIsRefusedAtStartAndNeverReplaced) {
+  WriteFileBytes(ConfigFile(), "");
+  fs::resize_file(ConfigFile(), 100u * 1024 * 1024);  // sparse: takes no room on the disk
+  app::TForm1& f = Form();
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_EQ(dialogs_.errors[0],
+            "Unable to read ./Config.ini.\n\nCannot read \"./Config.ini\": it is 100 MB, more "
+            "than the 4 MB a configuration file may have.");
+  EXPECT_EQ(f.StringGrid2->Cell(1, 1), "Szafka 1");  // the window opens with the defaults
+  EXPECT_EQ(f.Users[1].Permissions, "1111111111");
+
+  f.Edit8->setText("Ala");
+  f.Button14Click();
+  ASSERT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(dialogs_.errors[1].startsWith("Unable to write to ./Config.ini."))
+      << dialogs_.errors[1].toStdString();
+  EXPECT_EQ(fs::file_size(ConfigFile()), 100u * 1024 * 1024);
+  EXPECT_EQ(f.Users[1].FirstName, "Ala");  // the change stays on screen
+}
+
+TEST_F(ConfigTest, NulBytesAndBinaryDataLoadAndEveryByteSurvivesASave) {
+  std::string file = FirstStartFile();
+  const std::string hall("Hala\0B\x01\xFF\x81", 9);  // a NUL, a control byte, an unmapped byte
+  file.replace(file.find("1=Szafka 1\r\n"), 12, "1=" + hall + "\r\n");
+  std::string junk("\x00\x00[\xFE\x00]\r\n\x7F\x1B=\x00\xA5\rmid\r\n;\x00\r\n", 23);
+  for (int i = 0; i < 256; ++i) {
+    if (i != '\n') junk += static_cast<char>(i);
+  }
+  junk += "\r\n";
+  file.insert(file.find("[Users_ime]"), junk);
+  file += junk;
+  WriteFileBytes(ConfigFile(), file);
+
+  app::TForm1& f = Form();
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty()) << dialogs_.AllBoxes().join("|").toStdString();
+  const QString shown = f.StringGrid2->Cell(1, 1);
+  ASSERT_EQ(shown.size(), 9);
+  EXPECT_EQ(shown.left(4), "Hala");
+  EXPECT_EQ(shown[4], QChar(0));
+  EXPECT_EQ(shown[6], QChar(1));
+  EXPECT_EQ(f.CheckBoxes[0]->text(), shown);
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), file);  // the load wrote back nothing
+
+  f.Edit8->setText("Ala");
+  f.Button14Click();
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty()) << dialogs_.AllBoxes().join("|").toStdString();
+  std::string expected = file;
+  const std::string empty_name = "[Users_ime]\r\n1=\r\n";
+  expected.replace(expected.find(empty_name), empty_name.size(), "[Users_ime]\r\n1=Ala\r\n");
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), expected);
+}
+
+TEST_F(ConfigTest, ASaveOnAFullDiskKeepsTheFileAndSaysWhy) {
+  app::TForm1& f = Form();
+  const std::string before = ReadFileBytes(ConfigFile());
+  ASSERT_EQ(before, FirstStartFile());
+  f.Edit8->setText("Ala");
+  {
+    testing::ScopedFileSizeLimit full_disk(1024);  // the file is about 3 KB
+    f.Button14Click();
+  }
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  const std::string error = dialogs_.errors[0].toStdString();
+  EXPECT_TRUE(
+      dialogs_.errors[0].startsWith("Unable to write to ./Config.ini.\n\nCannot save "
+                                    "\"./Config.ini\": writing \"./Config.ini."))
+      << error;
+  EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(ConfigFile()), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(f.Users[1].FirstName, "Ala");
+
+  // With room again, the next save stores it.
+  f.StringGrid3->SetRow(1);
+  f.StringGrid3Click();
+  f.Button14Click();
+  EXPECT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_NE(ReadFileBytes(ConfigFile()).find("[Users_ime]\r\n1=Ala\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigTest, ALinkLoopOrAFifoAtThePathIsReportedAndNeitherHangsNorIsReplaced) {
+  fs::create_symlink("Loop.ini", ConfigFile());
+  fs::create_symlink("Config.ini", dir_ / "Loop.ini");
+  {
+    app::TForm1 window(services_);
+    ASSERT_EQ(dialogs_.errors.size(), 1);
+    EXPECT_TRUE(
+        dialogs_.errors[0].startsWith("Unable to read ./Config.ini.\n\nCannot read "
+                                      "\"./Config.ini\": Too many levels of symbolic "
+                                      "links."))
+        << dialogs_.errors[0].toStdString();
+    EXPECT_EQ(window.StringGrid2->Cell(1, 2), "Szafka 2");
+    window.Button14Click();
+    EXPECT_EQ(dialogs_.errors.size(), 2);
+    EXPECT_EQ(fs::read_symlink(ConfigFile()), "Loop.ini");
+  }
+  fs::remove(ConfigFile());
+  fs::remove(dir_ / "Loop.ini");
+
+  dialogs_.Clear();
+  ASSERT_EQ(::mkfifo(ConfigFile().c_str(), 0644), 0);
+  app::TForm1 window(services_);
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_EQ(dialogs_.errors[0],
+            "Unable to read ./Config.ini.\n\nCannot read \"./Config.ini\": it is not a regular "
+            "file.");
+  window.Button14Click();
+  EXPECT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(fs::is_fifo(ConfigFile()));
 }
 
 }  // namespace

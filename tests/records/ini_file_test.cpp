@@ -230,7 +230,7 @@ TEST(IniFile, AFileThatExistsButCannotBeReadIsReportedNotTakenAsMissing) {
   const LoadResult folder = LoadFile(dir.path() / "Config.ini");
   EXPECT_EQ(folder.status, LoadStatus::kUnreadable);
   EXPECT_NE(folder.error.find("Config.ini"), std::string::npos) << folder.error;
-  EXPECT_NE(folder.error.find("directory"), std::string::npos) << folder.error;
+  EXPECT_NE(folder.error.find("folder"), std::string::npos) << folder.error;
 
   // A file without read permission, read by an unprivileged user.
   const fs::path secret = dir.path() / "secret.ini";

@@ -1,11 +1,14 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <string_view>
 #include <system_error>
 
 namespace veldoran::platform {
@@ -37,6 +40,54 @@ void SyncFolder(const std::filesystem::path& folder) {
   ::close(fd);
 }
 
+// The file a path stands for once symbolic links are followed, even to a file that does not
+// exist yet (where canonical() gives up). Returns 0, or the error (ELOOP for a loop).
+int FollowLinks(const std::filesystem::path& path, std::filesystem::path& target) {
+  constexpr int kMaxLinks = 40;  // as the kernel allows in one path
+  target = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return 0;
+    std::error_code ec;
+    std::filesystem::path next = std::filesystem::read_symlink(target, ec);
+    if (ec) return ec.value();
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  return ELOOP;
+}
+
+// The temporary files of saves that never finished: named as ReplaceFileContents names them
+// ("<name>.<pid>-<n>.tmp"), left by a process that no longer runs (killed, or the machine lost
+// power mid-save). Removing them after a save keeps such leftovers from piling up in the
+// folder; a file of a process that still runs is left alone.
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, const std::string& name) {
+  std::error_code ec;
+  const std::string prefix = name + ".";
+  for (auto it = std::filesystem::directory_iterator(folder, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (!entry.starts_with(prefix) || !entry.ends_with(".tmp")) continue;
+    const std::string_view rest =
+        std::string_view(entry).substr(prefix.size(), entry.size() - prefix.size() - 4);
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == rest.npos || dash + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789-") != rest.npos ||
+        rest.find('-', dash + 1) != rest.npos) {
+      continue;
+    }
+    pid_t pid = 0;
+    const auto [end, parsed] = std::from_chars(rest.data(), rest.data() + dash, pid);
+    if (parsed != std::errc() || end != rest.data() + dash || pid <= 0 || pid == ::getpid()) {
+      continue;
+    }
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // it runs (or may: not ours to judge)
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      ::unlink(it->path().c_str());
+    }
+  }
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -54,12 +105,11 @@ bool WriteAll(int fd, std::string_view bytes) {
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
   const std::string cannot = "Cannot save " + Quote(path) + ": ";
 
-  // A symbolic link stays a link: the file it points at is the one replaced.
-  std::filesystem::path target = path;
-  std::error_code ec;
-  if (std::filesystem::is_symlink(path, ec)) {
-    auto resolved = std::filesystem::canonical(path, ec);
-    if (!ec) target = std::move(resolved);
+  // A symbolic link stays a link: the file it points at is the one replaced, or made when it
+  // does not exist yet.
+  std::filesystem::path target;
+  if (const int err = FollowLinks(path, target); err != 0) {
+    return Refuse(cannot + ErrorText(err) + ".");
   }
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
 
@@ -67,6 +117,7 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return Refuse(cannot + ErrorText(errno) + ".");
   if (exists) {
+    if (S_ISDIR(old.st_mode)) return Refuse(cannot + "it is a folder, not a file.");
     if (!S_ISREG(old.st_mode)) return Refuse(cannot + "it is not a regular file.");
     // Without a write bit the file is read-only for everyone, root included, as the read-only
     // attribute is on Windows. A rename would replace it anyway; it must not.
@@ -110,6 +161,7 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
   if (closed != 0) return fail("closing", close_error);
   if (!ReplaceFile(temp, target)) return fail("renaming", errno);
   SyncFolder(folder);
+  RemoveStaleTemporaryFiles(folder, target.filename().string());
   return {};
 }
 
