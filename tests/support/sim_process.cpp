@@ -155,6 +155,19 @@ std::optional<std::string> SimProcess::ReadLine() {
   }
 }
 
+void SimProcess::Send(std::string_view command) {
+  if (in_ >= 0) WriteAll(in_, std::string(command) + "\n");
+}
+
+std::optional<std::string> SimProcess::TryReadLine() {
+  if (out_ >= 0) pending_ += ReadAvailable(out_);
+  const auto nl = pending_.find('\n');
+  if (nl == std::string::npos) return std::nullopt;
+  std::string line = pending_.substr(0, nl);
+  pending_.erase(0, nl + 1);
+  return line;
+}
+
 std::optional<std::string> SimProcess::Command(std::string_view command) {
   if (in_ < 0) return std::nullopt;
   WriteAll(in_, std::string(command) + "\n");

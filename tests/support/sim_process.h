@@ -71,6 +71,12 @@ class SimProcess {
   std::optional<SimDump> Dump();
   // The next line on its standard output, or nothing at the deadline.
   std::optional<std::string> ReadLine();
+  // Sends one command line without waiting for its answer, for callers that must keep an event
+  // loop turning; TryReadLine() picks the answers up. Its answers must be read: a simulator
+  // whose output is not read stops once the pipe is full.
+  void Send(std::string_view command);
+  // The next line on its standard output if a whole one is there now; never waits.
+  std::optional<std::string> TryReadLine();
 
   // What it logged so far (the serial traffic unless started with --quiet).
   std::string LogText() const;
