@@ -1,6 +1,6 @@
 """The same measurements as serial_bench, made with pySerial, for comparison.
 
-Run by serial_bench; prints one line of results.
+Run by serial_bench, once for each round of each measurement; prints one line of results.
   throughput <slave> <bytes>: prints "ready", then reads <bytes> from the port; prints the
       CLOCK_MONOTONIC time when the last byte was in hand.
   latency <count> <size>: on a pseudo-terminal of its own, writes <size> bytes to the master
