@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     std::fputs(SoakUsage().c_str(), stdout);
     return 0;
   }
+  std::cout.setf(std::ios::unitbuf);  // figures appear as they come, also in a log file
   const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
   std::cout << "veldoran-soak: seed " << seed << ", " << options.kills << " kills, "
             << options.cycles << " hang-ups, " << options.noise_minutes << " minutes of noise\n"
