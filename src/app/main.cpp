@@ -1,5 +1,6 @@
 // The locker controller tool: one window, run until it is closed.
 #include <QApplication>
+#include <QIcon>
 
 #include "app/command_line.h"
 #include "app/fonts.h"
@@ -15,6 +16,9 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Veldoran"));
   QApplication::setApplicationVersion(QString::fromLatin1(veldoran::kVersion));
+  // Lets desktops match the window with the menu entry and its icon (Wayland's app id).
+  QGuiApplication::setDesktopFileName(QStringLiteral("pl.morvental.Veldoran"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("pl.morvental.Veldoran")));
   if (const auto exit = veldoran::app::CheckRemainingArguments(QApplication::arguments())) {
     return veldoran::app::Finish(*exit);
   }
