@@ -20,6 +20,10 @@ Connection::Connection(serial::TspComm& com, const Heartbeat& heartbeat,
     : com_(com), heartbeat_(heartbeat), display_(display), state_(state) {}
 
 void Connection::Connect() {
+  // What a broken link left half-received belongs to no reply on the new one: joined to the
+  // first reply it would read as something else (an event record that ends a read that was
+  // cut off, say).
+  state_.ReceiveBuffer.clear();
   com_.SetActive(true);
   heartbeat_.Timer1->SetEnabled(true);
 }

@@ -27,7 +27,8 @@ class Connection {
   Connection(serial::TspComm& com, const Heartbeat& heartbeat, const ConnectionDisplay& display,
              LinkState& state);
 
-  // Opens the port (a failure raises the port's open error) and enables the heartbeat.
+  // Drops what is left in the receive buffer, opens the port (a failure raises the port's
+  // open error) and enables the heartbeat.
   void Connect();
   // Closes the port; the heartbeat keeps running and shows the loss on its next ticks.
   void Disconnect();

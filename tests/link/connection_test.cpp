@@ -7,6 +7,7 @@
 #include "serial/spcomm.h"
 #include "support/window_fixture.h"
 #include "ui/status_bar.h"
+#include "ui/string_grid.h"
 #include "ui/timer.h"
 
 namespace veldoran::link {
@@ -154,6 +155,30 @@ TEST_F(ConnectionTest, UnpluggedAdapterClosesThePortAndTheHeartbeatCarriesOn) {
   Form().Timer1Timer();
   EXPECT_EQ(Label(), "Rozłączony");
   EXPECT_TRUE(dialogs_.errors.isEmpty());
+}
+
+TEST_F(ConnectionTest, ReconnectingDropsWhatABrokenReadLeftUnfinished) {
+  Connect();
+  Tick();
+  // The line went down right after the first byte of an event record.
+  Deliver("Z");
+  driver_->Unplug("COM1");
+  ASSERT_TRUE(ProcessUntil([&] { return !Form().spComm1->Active(); }));
+  Form().Timer1Timer();
+  Form().Timer1Timer();
+  ASSERT_EQ(Label(), "Rozłączony");
+
+  // Plugged back in: the first status line is read as what it is. Joined to the stale "Z" it
+  // would read as an event record of slot 1000h, which ends a read that never completed.
+  driver_->AddPort("COM1");
+  Form().SpeedButton2->click();
+  ASSERT_TRUE(Form().spComm1->Active());
+  const unsigned before = Form().StatusLinesHandled;
+  Tick();
+  EXPECT_EQ(Form().StatusLinesHandled, before + 1);
+  EXPECT_EQ(Label(), "Połączono z szafką nr 1");
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty()) << dialogs_.AllBoxes().join("|").toStdString();
+  EXPECT_EQ(Form().StringGrid1->RowCount(), 2);  // no grid fill
 }
 
 }  // namespace
