@@ -1,13 +1,6 @@
-// A fake /sys and /dev in a temporary folder, laid out as Linux lays them out, for tests of the
-// port map and the backends built on it. Regular files stand in for device nodes.
-//
-//   sys/devices/pnp0/00:0<k>/            a PC serial port (driver "serial"), with below it the
-//     00:0<k>:0/00:0<k>:0.0/             serial-base controller and port levels of kernel 6.5+
-//   sys/devices/platform/serial8250/     the phantom 8250 ports
-//   sys/devices/pci0000:00/usb1/1-<p>/   a USB device (idVendor, product, ...), its interface
-//     1-<p>:1.0/[ttyUSB<n>]              1-<p>:1.0, and for usb-serial drivers the port below it
-//   sys/class/tty/<name>/                type, uevent, and the `device` link
-//   dev/<name>, dev/serial/by-id/<id>    the node and its udev link (relative, as udev makes it)
+// A fake /sys and /dev in a temporary folder, laid out as Linux lays them out (PC ports on pnp
+// with the serial-base levels of kernel 6.5+, phantom 8250 ports, USB devices with interfaces
+// and usb-serial ports, udev's relative by-id links). Regular files stand in for device nodes.
 #pragma once
 
 #include <stdlib.h>
@@ -31,36 +24,13 @@ struct UsbSpec {
   std::string interface = "00";
 };
 
-// Three adapters to plug: an FTDI usb-serial one with a by-id link, an ACM board without strings
-// nor by-id link, and a CH340 without a serial number.
-inline UsbSpec Ftdi() {
-  UsbSpec s;
-  s.tty = "ttyUSB0";
-  s.by_id = "usb-FTDI_FT232R_USB_UART_A12345-if00-port0";
-  return s;
-}
-inline UsbSpec Acm() {
-  UsbSpec s;
-  s.tty = "ttyACM0";
-  s.port = "2";
-  s.vendor = "2341";
-  s.product_id = "43";
-  s.manufacturer = s.product = s.serial = "";
-  s.driver = "cdc_acm";
-  return s;
-}
-inline UsbSpec Ch340() {
-  UsbSpec s;
-  s.tty = "ttyUSB1";
-  s.port = "3";
-  s.vendor = "1a86";
-  s.product_id = "7523";
-  s.manufacturer = s.serial = "";
-  s.product = "USB Serial";
-  s.driver = "ch341";
-  s.by_id = "usb-1a86_USB_Serial-if00-port0";
-  return s;
-}
+// Adapters to plug: FTDI usb-serial with a by-id link; an ACM board without strings or by-id
+// link; a CH340 without a serial number.
+// clang-format off
+inline UsbSpec Ftdi() { return {"ttyUSB0", "1", "0403", "6001", "FTDI", "FT232R USB UART", "A12345", "ftdi_sio", "usb-FTDI_FT232R_USB_UART_A12345-if00-port0", "00"}; }
+inline UsbSpec Acm() { return {"ttyACM0", "2", "2341", "43", "", "", "", "cdc_acm", "", "00"}; }
+inline UsbSpec Ch340() { return {"ttyUSB1", "3", "1a86", "7523", "", "USB Serial", "", "ch341", "usb-1a86_USB_Serial-if00-port0", "00"}; }
+// clang-format on
 
 class FakeSysfs {
  public:

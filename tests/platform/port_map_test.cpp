@@ -52,21 +52,12 @@ TEST(PortMapTest, RealPortsKeepTheirNumbersAndNewDevicesTakeTheLowestFreeFromThr
   EXPECT_EQ(fs::read_symlink(tree.Link(4)), tree.Dev() / "ttyACM0");
   EXPECT_FALSE(fs::exists(fs::symlink_status(tree.Link(1))));
 
-  // What sysfs tells of them.
+  // What sysfs tells of them: ttyACM0, ttyAMA0, ttyS0, ttyUSB0; no tty0, ptmx, phantoms.
   const auto devices = map.Devices();
-  ASSERT_EQ(devices.size(), 4u);  // ttyACM0, ttyAMA0, ttyS0, ttyUSB0; no tty0, ptmx, phantoms
-  EXPECT_EQ(devices[0].name, "ttyACM0");
-  EXPECT_EQ(devices[0].driver, "cdc_acm");
-  EXPECT_EQ(devices[0].product, "") << "a board without strings";
-  EXPECT_EQ(devices[0].interface_number, "00");
-  EXPECT_EQ(devices[2].name, "ttyS0");
-  EXPECT_EQ(devices[2].driver, "serial") << "past the serial-base levels";
-  EXPECT_EQ(devices[2].pnp_id, "PNP0501");
-  EXPECT_EQ(devices[2].fixed_number, 1);
-  EXPECT_EQ(devices[3].driver, "ftdi_sio");
-  EXPECT_EQ(devices[3].manufacturer, "FTDI");
-  EXPECT_EQ(devices[3].serial, "A12345");
-  EXPECT_EQ(devices[3].by_id, tree.Dev() / "serial" / "by-id" / kFtdi.by_id);
+  ASSERT_EQ(devices.size(), 4u);
+  EXPECT_EQ(devices[0].driver + devices[0].interface_number + devices[0].usb_port, "cdc_acm001-2");
+  EXPECT_EQ(devices[2].driver + devices[2].pnp_id, "serialPNP0501") << "past serial-base levels";
+  EXPECT_EQ(devices[3].driver + devices[3].manufacturer + devices[3].serial, "ftdi_sioFTDIA12345");
 }
 
 TEST(PortMapTest, AnAdapterGetsItsNumberBackWhenPluggedInAgain) {
@@ -81,6 +72,8 @@ TEST(PortMapTest, AnAdapterGetsItsNumberBackWhenPluggedInAgain) {
   EXPECT_EQ(
       Listed(map, tree),
       (std::map<int, std::string>{{3, "serial/by-id/" + kFtdi.by_id + " absent"}, {4, "ttyACM0"}}));
+  // Opening the absent port finds its link and fails on the missing device, not elsewhere.
+  EXPECT_EQ(map.Resolve("COM3"), tree.Dev() / "serial" / "by-id" / kFtdi.by_id);
   // Another adapter meanwhile takes the next number, not the absent one's.
   tree.Plug(kCh340);
   EXPECT_EQ(map.Resolve("COM5"), tree.Dev() / "serial" / "by-id" / kCh340.by_id);
@@ -123,22 +116,6 @@ TEST(PortMapTest, LinksTheUserMadeWin) {
   EXPECT_EQ(map.Resolve("COM2"), std::nullopt);
 }
 
-TEST(PortMapTest, ADanglingLinkIsAbsentButKeepsItsNumber) {
-  FakeSysfs tree;
-  fs::create_directories(tree.Map());
-  fs::create_symlink("/nonexistent/serial/by-id/usb-gone", tree.Link(3));
-  tree.Plug(kFtdi);
-  const PortMap map(tree.Roots());
-  const auto entries = map.List();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].number, 3);
-  EXPECT_FALSE(entries[0].present);
-  EXPECT_EQ(entries[1].number, 4);
-  EXPECT_TRUE(entries[1].present);
-  // Opening the absent port finds the link and fails on the missing device, not elsewhere.
-  EXPECT_EQ(map.Resolve("COM3"), fs::path("/nonexistent/serial/by-id/usb-gone"));
-}
-
 TEST(PortMapTest, BadEntriesInTheMapFolderAreSkippedWithoutHarm) {
   FakeSysfs tree;
   fs::create_directories(tree.Map());
@@ -157,9 +134,6 @@ TEST(PortMapTest, BadEntriesInTheMapFolderAreSkippedWithoutHarm) {
   for (const char* name : {"COM0", "COMx", "COM007", "COM"})
     EXPECT_EQ(map.Resolve(name), std::nullopt);
   EXPECT_EQ(ParsePortName("com12"), 12);
-  EXPECT_EQ(ParsePortName("COM999"), 999);
-  EXPECT_EQ(ParsePortName("COM1000"), std::nullopt);
-  EXPECT_EQ(ParsePortName("COM-1"), std::nullopt);
 }
 
 TEST(PortMapTest, BrokenSysfsFilesAreSkippedWithoutHanging) {
@@ -226,18 +200,12 @@ TEST(PortMapTest, ProgramsAssigningAtOnceGiveEachDeviceOneNumber) {
       });
     }
     for (auto& t : programs) t.join();
-    // Exactly COM3..COM8, one per device.
-    std::map<int, int> numbers;  // device -> count of links to it
-    int links = 0;
-    for (const auto& item : fs::directory_iterator(tree.Map())) {
-      ++links;
-      const auto n = ParsePortName(item.path().filename().string());
-      ASSERT_TRUE(n && *n >= 3 && *n <= 8) << item.path();
-    }
-    EXPECT_EQ(links, 6) << "round " << round;
-    for (const Entry& e : PortMap(tree.Roots()).List()) ++numbers[e.source];
-    EXPECT_EQ(numbers.size(), 6u) << "round " << round;
-    for (const auto& [source, count] : numbers) EXPECT_EQ(count, 1) << "device " << source;
+    // Six links, one per device.
+    std::map<int, int> links;  // device -> links to it
+    for (const Entry& e : PortMap(tree.Roots()).List()) ++links[e.source];
+    EXPECT_EQ(links.size(), 6u) << "round " << round;
+    for (const auto& [device, count] : links) EXPECT_EQ(count, 1) << "device " << device;
+    EXPECT_EQ(std::distance(fs::directory_iterator(tree.Map()), {}), 6);
   }
 }
 
