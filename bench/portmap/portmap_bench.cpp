@@ -117,10 +117,11 @@ int main(int argc, char** argv) {
     for (int k = 1; k < 32; ++k) tree.AddTtyS(k, 0);  // the 8250 driver's phantoms
     for (int i = 0; i < n; ++i) {
       testing::UsbSpec s = testing::Ftdi();
-      s.tty = "ttyUSB" + std::to_string(i);
+      s.tty = "ttyUSB";
+      s.tty += std::to_string(i);
       s.port = std::to_string(i + 1);
-      s.serial = "A" + std::to_string(10000 + i);
-      s.by_id = "usb-FTDI_FT232R_USB_UART_" + s.serial + "-if00-port0";
+      s.serial = std::to_string(10000 + i);
+      s.by_id = "usb-FTDI_FT232R_USB_UART_" + s.serial;
       tree.Plug(s);
     }
     const std::string label = "fake, " + std::to_string(n) + " adapters";

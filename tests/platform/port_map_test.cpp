@@ -183,10 +183,11 @@ TEST(PortMapTest, ProgramsAssigningAtOnceGiveEachDeviceOneNumber) {
     FakeSysfs tree;
     for (int i = 0; i < 6; ++i) {
       UsbSpec s = kFtdi;
-      s.tty = "ttyUSB" + std::to_string(i);
+      s.tty = "ttyUSB";
+      s.tty += std::to_string(i);
       s.port = std::to_string(i + 1);
-      s.serial = "S" + std::to_string(i);
-      s.by_id = i % 2 ? "" : "usb-FTDI_" + s.serial + "-if00-port0";
+      s.serial = s.port;
+      s.by_id = i % 2 ? "" : "usb-FTDI_" + s.port;
       tree.Plug(s);
     }
     constexpr int kPrograms = 4;

@@ -281,12 +281,20 @@ std::optional<std::string> Write(const std::vector<Key>& keys) {
   for (const Key& key : keys) {
     if (!one_line(key.path)) return std::nullopt;
     out += kEol;
-    out +=
-        "[" + MemoryRegistry::HiveName(key.hive) + (key.path.empty() ? "" : "\\" + key.path) + "]";
+    // Appended piece by piece: GCC 12 misreads chains of + on strings at -O3.
+    out += '[';
+    out += MemoryRegistry::HiveName(key.hive);
+    if (!key.path.empty()) {
+      out += '\\';
+      out += key.path;
+    }
+    out += ']';
     out += kEol;
     for (const auto& v : key.values) {
       if (!one_line(v.name)) return std::nullopt;
-      out += (v.name.empty() ? std::string("@") : Quote(v.name)) + "=" + ValueData(v);
+      out += v.name.empty() ? std::string("@") : Quote(v.name);
+      out += '=';
+      out += ValueData(v);
       out += kEol;
     }
   }
