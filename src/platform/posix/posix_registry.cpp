@@ -34,7 +34,8 @@ std::string FoldCase(std::string_view text) {
 // Whether `path` is `root` or below it, without regard to case.
 bool AtOrBelow(std::string_view path, std::string_view root) {
   const std::string p = FoldCase(path), r = FoldCase(root);
-  return p == r || (p.size() > r.size() && p.compare(0, r.size(), r) == 0 && p[r.size()] == '\\');
+  return r.empty() || p == r ||
+         (p.size() > r.size() && p.compare(0, r.size(), r) == 0 && p[r.size()] == '\\');
 }
 
 std::string Text(std::string_view text) {
