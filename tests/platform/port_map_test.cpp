@@ -163,6 +163,23 @@ TEST(PortMapTest, BrokenSysfsFilesAreSkippedWithoutHanging) {
   EXPECT_TRUE(nothing.List().empty());
 }
 
+TEST(PortMapTest, TwoTtysNamingOneNodeAreOnePortWithOneNumber) {
+  // Found by fuzzing: the second tty took a new number at every survey, since its link read as
+  // the first one's, until the map was full.
+  FakeSysfs tree;
+  tree.AddUart("ttyAMA0", "uart-pl011");
+  tree.Plug(kAcm);
+  FakeSysfs::Write(tree.Sys() / "class" / "tty" / kAcm.tty / "uevent", "DEVNAME=ttyAMA0\n");
+  const PortMap map(tree.Roots());
+  const std::map<int, std::string> once = {{3, "ttyAMA0"}};
+  EXPECT_EQ(Listed(map, tree), once);
+  EXPECT_EQ(Listed(map, tree), once);
+  EXPECT_EQ(Listed(map, tree), once);
+  ASSERT_EQ(map.Devices().size(), 1u);
+  EXPECT_EQ(map.Devices()[0].name, kAcm.tty);  // first in name order
+  EXPECT_EQ(map.Devices()[0].node, tree.Dev() / "ttyAMA0");
+}
+
 TEST(PortMapTest, AFolderThatCannotTakeLinksStillGivesNumbersForTheRun) {
   FakeSysfs tree;
   FakeSysfs::Write(tree.Root() / "config", "a file where the folder should be");

@@ -276,7 +276,20 @@ std::vector<SerialDevice> PortMap::Devices() const {
   std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
     return NaturalLess(a.name, b.name);
   });
-  return devices;
+  // Ttys that name one device node (through their DEVNAME lines) are one port; the first in name
+  // order stands for it. Otherwise the other one would take a new number at every survey, since
+  // its link reads as the first one's.
+  std::vector<SerialDevice> unique;
+  std::vector<Place> nodes;
+  for (SerialDevice& d : devices) {
+    const Place node = PlaceOf(d.node);
+    if (std::any_of(nodes.begin(), nodes.end(), [&](const Place& p) { return p.Same(node); })) {
+      continue;
+    }
+    nodes.push_back(node);
+    unique.push_back(std::move(d));
+  }
+  return unique;
 }
 
 namespace {
