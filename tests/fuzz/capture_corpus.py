@@ -141,6 +141,148 @@ def configs():
     }
 
 
+class Provider:
+    """Writes an input as FuzzedDataProvider reads it: integers and booleans from the end (one
+    byte below 256 values, big end first), strings from the front."""
+
+    def __init__(self):
+        self.front = b""
+        self.back = []
+
+    def int(self, lo, hi, value):
+        span, offset, width = hi - lo, value - lo, 0
+        while span >> (8 * width):
+            width += 1
+        for i in reversed(range(width)):
+            self.back.append((offset >> (8 * i)) & 0xFF)
+
+    def bool(self, value):
+        self.back.append(1 if value else 0)
+
+    def string(self, text, max_length):
+        # A string as long as the target reads at most needs no end mark.
+        if len(text) >= max_length:
+            self.front += text[:max_length].replace(b"\\", b"\\\\")
+        else:
+            self.front += fuzz_string(text)
+
+    def data(self):
+        return self.front + bytes(reversed(self.back))
+
+
+def port_map_seeds():
+    """Systems as Linux lays them out, in the port map target's steps (tests/fuzz/
+    port_map_fuzz.cpp): PC ports, adapters, on-board UARTs, links the user made."""
+
+    def tty_s(p, k, uart_type):
+        p.int(0, 6, 0)
+        p.int(0, 255, k)
+        p.string(b"%d\n" % uart_type, 8)
+        p.bool(uart_type != 0)  # a real port sits on pnp, a phantom on the 8250 platform driver
+        if uart_type != 0:
+            p.string(b"PNP0501\n", 12)
+        p.bool(True)  # it has its type file
+
+    def usb(p, acm, index, port, strings, driver, by_id):
+        p.int(0, 6, 1)
+        p.bool(acm)
+        p.int(0, 9, index)
+        p.int(1, 9, port)
+        for attribute in ("idVendor", "idProduct", "bcdDevice", "manufacturer", "product",
+                          "serial"):
+            p.bool(attribute in strings)
+            if attribute in strings:
+                p.string(strings[attribute] + b"\n", 16)
+        p.string(b"00\n", 4)
+        p.string(driver, 12)
+        p.string(by_id, 64)
+
+    def link(p, number, kind, index=0, count=1, to=7):
+        p.int(0, 6, 3)
+        p.bool(True)
+        p.int(0, 300, number)
+        p.int(0, 5, kind)
+        if kind in (0, 1, 2) and count > 1:
+            p.int(0, count - 1, index)  # which of the devices or by-id links made so far
+        elif kind == 4:
+            p.int(0, 300, to)
+
+    ftdi = {"idVendor": b"0403", "idProduct": b"6001", "bcdDevice": b"0600",
+            "manufacturer": b"FTDI", "product": b"FT232R USB UART", "serial": b"A12345"}
+    ch340 = {"idVendor": b"1a86", "idProduct": b"7523", "bcdDevice": b"0254",
+             "product": b"USB Serial"}
+    acm = {"idVendor": b"2341", "idProduct": b"0043", "bcdDevice": b"0001"}
+    seeds = {}
+
+    p = Provider()
+    p.int(0, 12, 4)
+    tty_s(p, 0, 4)
+    for k in (1, 2, 3):
+        tty_s(p, k, 0)
+    seeds["pc-with-phantom-ports"] = p.data()
+
+    p = Provider()
+    p.int(0, 12, 4)
+    tty_s(p, 0, 4)
+    usb(p, False, 0, 1, ftdi, b"ftdi_sio", b"usb-FTDI_FT232R_USB_UART_A12345-if00-port0")
+    usb(p, True, 0, 2, acm, b"cdc_acm", b"")
+    usb(p, False, 1, 3, ch340, b"ch341", b"usb-1a86_USB_Serial-if00-port0")
+    seeds["adapters"] = p.data()
+
+    p = Provider()
+    p.int(0, 12, 6)
+    tty_s(p, 0, 4)
+    usb(p, False, 0, 1, ftdi, b"ftdi_sio", b"usb-FTDI_FT232R_USB_UART_A12345-if00-port0")
+    link(p, 7, 1)  # the user's COM7 for the adapter, by its by-id path
+    link(p, 9, 3)  # a dangling link: a port that is not plugged in
+    link(p, 12, 4, to=7)  # a link to a link
+    link(p, 2, 0, index=0, count=2)  # COM2 for the real ttyS0, which is COM1 without it
+    seeds["links-the-user-made"] = p.data()
+
+    p = Provider()
+    p.int(0, 12, 4)
+    p.int(0, 6, 2)
+    p.string(b"ttyAMA0", 12)
+    p.string(b"uart-pl011", 12)
+    p.int(0, 6, 2)
+    p.string(b"ttymxc0", 12)
+    p.string(b"imx-uart", 12)
+    p.int(0, 6, 5)  # a node gone: the second UART's
+    p.int(0, 1, 1)
+    p.int(0, 6, 6)  # a virtual console
+    p.string(b"tty1", 10)
+    p.bool(False)
+    seeds["board-uarts"] = p.data()
+    return seeds
+
+
+def regfile_seeds():
+    """The registry store's file as it is written (platform/posix/reg_file.h): the port
+    component's stored settings, a serial-port map, texts, numbers and long binary values."""
+    settings = bytes([0x1C, 0, 0, 0, 0x00, 0xE1, 0, 0, 0x11, 0x30, 0, 0]) + bytes(range(37))
+    hex_lines = []
+    for i in range(0, len(settings), 25):
+        hex_lines.append(",".join("%02x" % b for b in settings[i:i + 25]))
+    settings_text = ",\\\r\n  ".join(hex_lines)
+    store = ("REGEDIT4\r\n\r\n"
+             "[HKEY_CURRENT_USER\\Software\\Veldoran\\spComm1]\r\n"
+             "\"Settings\"=hex:" + settings_text + "\r\n"
+             "\"Port\"=\"COM3\"\r\n"
+             "\"Baud\"=dword:0000e100\r\n"
+             "@=\"the key's default value\"\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"
+             "\"\\\\Device\\\\Serial0\"=\"COM1\"\r\n"
+             "\"\\\\Device\\\\VCP0\"=\"COM3\"\r\n").encode()
+    odd = ("\xef\xbb\xbfREGEDIT4\n; a comment\n[HKEY_USERS\\.DEFAULT\\Keyboard Layout]\n"
+           "\"Names\"=hex(7):43,00,4f,00,4d,00,31,00,00,00,00,00\n"
+           "\"Empty\"=hex:\n\"Path\"=\"C:\\\\Program Files\\\\\\\"Veldoran\\\"\"\n"
+           "[hkey_current_user\\software\\VELDORAN\\spcomm1]\n\"port\"=\"COM4\"\n").encode("latin-1")
+    damaged = store[:len(store) * 2 // 3]  # a file cut off in the middle of a hex list
+    # The last byte chooses reading a file (odd) rather than writing keys.
+    return {"store-as-written": store + b"\x01", "bom-lf-comments-and-case": odd + b"\x01",
+            "cut-off": damaged + b"\x01"}
+
+
 def main():
     program = sys.argv[1]
     out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(__file__), "corpus")
@@ -213,6 +355,9 @@ def main():
     t["unplugged-then-plugged"] = b"hangup\nnoise 10\ncard 0\nplug\nnoise 10\nhangup\n"
     t["help-and-dump"] = b"help\ndump\nevents 3\ndump\n"
     t["no-line-end"] = b"store 7 C0FFEE11\nnumber 3"
+
+    seeds["port_map_fuzz"] = port_map_seeds()
+    seeds["regfile_fuzz"] = regfile_seeds()
 
     c = seeds["cp1250_fuzz"]
     polish = "Łódź Żółć Gęś Świętokrzyska NAZWISKO;IMIĘ Połączono z szafką nr 1 Rozłączony"

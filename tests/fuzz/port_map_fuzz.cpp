@@ -145,7 +145,7 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
           tree.Driver(device, "usb-serial", driver);
         }
         tree.ClassEntry(tty, device);
-        const std::string by_id = input.ConsumeRandomLengthString(40);
+        const std::string by_id = input.ConsumeRandomLengthString(64);
         if (!by_id.empty()) {
           const std::string name = SafeName(by_id);
           std::error_code ec;
