@@ -9,6 +9,7 @@
  * length and that many bytes; every request gets one reply, a 32-bit length and the bytes:
  *   greeting (on connect)  reply: the COM number (32 bits)
  *   'W' bytes              write them to the line (blocks while the line is full)
+ *   'w' bytes              write what the line takes now, without waiting
  *   'R' count, ms          read up to count bytes, waiting up to ms for them
  *   'S'                    the line settings the port gave the terminal: baud, flags
  *                          (1 two stop bits, 2 RTS/CTS, 4 XON/XOFF out, 8 XON/XOFF in)
@@ -83,7 +84,7 @@ static uint32_t baud_of(speed_t speed) {
   return 0;
 }
 
-static int serve(int client, const char *link) {
+static int serve(int client) {
   for (;;) {
     unsigned char op;
     uint32_t size;
@@ -93,6 +94,15 @@ static int serve(int client, const char *link) {
     int failed = 0;
     if (op == 'W') {
       if (master_fd >= 0) write_all(master_fd, payload, size);
+      failed = reply(client, NULL, 0);
+    } else if (op == 'w') {
+      struct pollfd p = {master_fd, POLLOUT, 0};
+      if (master_fd >= 0 && poll(&p, 1, 0) == 1 && (p.revents & POLLOUT)) {
+        const int flags = fcntl(master_fd, F_GETFL);
+        fcntl(master_fd, F_SETFL, flags | O_NONBLOCK);
+        if (write(master_fd, payload, size) < 0) { /* the line is full: nothing taken */ }
+        fcntl(master_fd, F_SETFL, flags);
+      }
       failed = reply(client, NULL, 0);
     } else if (op == 'R' && size == 8) {
       uint32_t count, timeout;
@@ -132,7 +142,6 @@ static int serve(int client, const char *link) {
     free(payload);
     if (failed) return 1;
   }
-  (void)link;
 }
 
 static int open_line(char *slave_path, size_t size) {
@@ -200,7 +209,7 @@ int main(int argc, char **argv) {
     if (open_line(slave_path, sizeof slave_path) == 0) {
       unlink(link);
       if (symlink(slave_path, link) == 0 && reply(client, &number, 4) == 0) {
-        status = serve(client, link);
+        status = serve(client);
       }
       unlink(link);
     }

@@ -3,11 +3,14 @@
 // the POSIX backend, with the system's reason (FormatMessage) in place of strerror's.
 #include "platform/atomic_file.h"
 
-#include <windows.h>
-
 #include <atomic>
 
 #include "platform/win32/win32_text.h"
+
+// After our headers, whose Win32 names <windows.h> would turn into macros.
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 namespace veldoran::platform {
 namespace {

@@ -3,13 +3,17 @@
 // GetProcAddress. Nothing here links SetupAPI: a system without it (or without one of its
 // functions) makes the lookup fail, and a call whose entry point was not found fails with
 // ERROR_PROC_NOT_FOUND (CR_FAILURE, STATUS_PROCEDURE_NOT_FOUND) instead of crashing.
-#include <windows.h>
 
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "platform/device_setup_api.h"
+
+// After our headers, whose Win32 names <windows.h> would turn into macros.
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 namespace veldoran::win {
 

@@ -1,9 +1,13 @@
 // The registry seam on the real registry: every call goes to the Win32 function of the same
 // name, the reserved arguments filled in as Win32 asks. Our HKEY is a distinct type of the same
 // size; predefined keys carry the Win32 values, so handles pass through unchanged.
-#include <windows.h>
 
 #include "platform/registry_api.h"
+
+// After our headers, whose Win32 names <windows.h> would turn into macros.
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 namespace veldoran::win {
 

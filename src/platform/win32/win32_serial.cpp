@@ -5,10 +5,14 @@
 //
 // This file includes our headers first and <windows.h> after them: from then on the Win32
 // names (EV_RXCHAR, TRUE, ...) are macros, so below only the real API's names are used.
-#include <windows.h>
 
 #include "platform/serial_api.h"
 #include "platform/win32/win32_text.h"
+
+// After our headers, whose Win32 names <windows.h> would turn into macros.
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 namespace veldoran::win {
 

@@ -1,6 +1,9 @@
 #include "platform/win32/win32_text.h"
 
+// After our headers, whose Win32 names <windows.h> would turn into macros.
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 namespace veldoran::win {
 
