@@ -3,12 +3,15 @@
 # the tool against the simulated controller (demo) or runs the tests (test).
 #   ./dev.sh demo     build and start the tool with a simulated controller
 #   ./dev.sh test     build and run the whole test suite
+#   ./dev.sh windows  cross-build the Qt-free layers for Windows and run their tests under Wine
 # Works as root, and as a normal user with sudo (asked for only when packages are missing).
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          fonts-wine python3-serial)
+          fonts-wine python3-serial
+          # the Windows cross build and its tests under Wine (cmake --preset mingw)
+          g++-mingw-w64-x86-64-posix googletest wine wine64 locales)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -24,6 +27,11 @@ install_missing() {
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+  # The Windows tests read Config.ini the way a Polish Windows does (code page 1250), which
+  # Wine takes from the Polish locale.
+  if ! locale -a 2>/dev/null | grep -qi '^pl_PL\.utf-\?8$'; then
+    as_root localedef -i pl_PL -f UTF-8 pl_PL.UTF-8
+  fi
 }
 
 build() {  # preset [extra cmake args...]
@@ -38,13 +46,18 @@ case "${1:-}" in
     build debug -DVELDORAN_WERROR=ON
     ctest --preset debug -j "$(nproc)"
     ;;
+  windows)
+    install_missing
+    build mingw
+    ctest --preset mingw
+    ;;
   demo)
     install_missing
     build release
     exec tools/demo.sh build/release
     ;;
   *)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
