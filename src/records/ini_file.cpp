@@ -1,13 +1,7 @@
 #include "records/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <system_error>
 #include <tuple>
 #include <utility>
 
@@ -218,15 +212,6 @@ std::string Document::Serialize() const {
 
 namespace {
 
-std::string Quote(const std::filesystem::path& path) {
-  std::string quoted = "\"";
-  quoted += path.string();
-  quoted += '"';
-  return quoted;
-}
-
-std::string ErrorText(int err) { return std::system_category().message(err); }
-
 // "100.0 MB", "4 MB": sizes in mebibytes, as file managers show them.
 std::string MegabytesText(std::uintmax_t bytes) {
   const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
@@ -243,58 +228,29 @@ std::string MegabytesText(std::uintmax_t bytes) {
 
 LoadResult LoadFile(const std::filesystem::path& path) {
   LoadResult result;
-  const auto refuse = [&](const std::string& why) {
-    result.status = LoadStatus::kUnreadable;
-    result.error = "Cannot read " + Quote(path) + ": " + why;
-    return std::move(result);
-  };
-  // Not blocking: a FIFO or a terminal standing at the path must not stall the window; it is
-  // refused below as not being a file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return result;
-    return refuse(ErrorText(errno) + ".");
+  platform::ReadResult read = platform::ReadFileContents(path, kMaxFileSize);
+  if (read.missing) return result;
+  result.status = LoadStatus::kUnreadable;
+  if (read.too_large) {
+    result.error = "Cannot read " + platform::QuotedPath(path) + ": it is " +
+                   MegabytesText(read.size) + ", more than the " + MegabytesText(kMaxFileSize) +
+                   " a configuration file may have.";
+    return result;
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) return refuse(ErrorText(errno) + ".");
-  if (S_ISDIR(info.st_mode)) return refuse("it is a folder, not a file.");
-  if (!S_ISREG(info.st_mode)) return refuse("it is not a regular file.");
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxFileSize) {
-    return refuse("it is " + MegabytesText(static_cast<std::uintmax_t>(info.st_size)) +
-                  ", more than the " + MegabytesText(kMaxFileSize) +
-                  " a configuration file may have.");
+  if (!read.ok) {
+    result.error = std::move(read.error);
+    return result;
   }
-
-  // The size can change while the file is read (or be wrong, as for files under /proc): the
-  // read stops one byte past the limit.
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(info.st_size));
-  char buffer[65536];
-  for (;;) {
-    const std::size_t want = std::min(sizeof buffer, kMaxFileSize + 1 - bytes.size());
-    const ssize_t n = ::read(fd, buffer, want);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return refuse(ErrorText(errno) + ".");
-    }
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() > kMaxFileSize) {
-      return refuse("it holds more than the " + MegabytesText(kMaxFileSize) +
-                    " a configuration file may have.");
-    }
-  }
-  const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  const auto lines =
+      static_cast<std::size_t>(std::count(read.bytes.begin(), read.bytes.end(), '\n'));
   if (lines > kMaxFileLines) {
-    return refuse("it has " + std::to_string(lines) + " lines, more than the " +
-                  std::to_string(kMaxFileLines) + " a configuration file may have.");
+    result.error = "Cannot read " + platform::QuotedPath(path) + ": it has " +
+                   std::to_string(lines) + " lines, more than the " +
+                   std::to_string(kMaxFileLines) + " a configuration file may have.";
+    return result;
   }
   result.status = LoadStatus::kRead;
-  result.document = Document::Parse(bytes);
+  result.document = Document::Parse(read.bytes);
   return result;
 }
 

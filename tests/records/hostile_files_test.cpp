@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "records/ini_file.h"
 #include "support/temp_dir.h"
 
@@ -70,6 +71,26 @@ TEST(HostileFiles, AbsurdSizesAreRefusedWithTheReasonWithoutReadingThem) {
   loaded = LoadFile(path);
   EXPECT_EQ(loaded.status, LoadStatus::kUnreadable);
   EXPECT_TRUE(Mentions(loaded.error, "it has 100001 lines, more than the 100000")) << loaded.error;
+}
+
+TEST(HostileFiles, ReadingHonoursTheCallersLimitAndNothingElse) {
+  TempDir dir;
+  const fs::path path = dir / "data.bin";
+  std::string bytes(200000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  WriteFileBytes(path, bytes);
+  EXPECT_EQ(platform::ReadFileContents(path).bytes, bytes);  // no limit
+  EXPECT_EQ(platform::ReadFileContents(path, bytes.size()).bytes, bytes);
+  const platform::ReadResult over = platform::ReadFileContents(path, bytes.size() - 1);
+  EXPECT_FALSE(over.ok);
+  EXPECT_TRUE(over.too_large);
+  EXPECT_EQ(over.size, bytes.size());
+  EXPECT_TRUE(over.bytes.empty());
+  EXPECT_TRUE(Mentions(over.error, platform::QuotedPath(path))) << over.error;
+  // A file whose size the system does not know in advance is cut off at the limit all the same.
+  const platform::ReadResult proc = platform::ReadFileContents("/proc/self/maps", 10);
+  EXPECT_TRUE(proc.too_large);
+  EXPECT_GT(proc.size, 10u);
 }
 
 TEST(HostileFiles, WhatIsNotAFileIsRefusedAtOnceNeverWaitedOn) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -101,6 +102,64 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 }  // namespace
+
+ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t max_bytes) {
+  ReadResult result;
+  const auto refuse = [&](const std::string& why) {
+    result.ok = false;
+    result.bytes.clear();
+    result.error = "Cannot read " + Quote(path) + ": " + why;
+    return result;
+  };
+  const auto fail = [&](int err) { return refuse(ErrorText(err) + "."); };
+  // Not blocking: a FIFO or a terminal standing at the path must not stall the caller; it is
+  // refused below as not being a file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) return fail(errno);
+    result.ok = false;
+    result.missing = true;
+    return result;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return fail(errno);
+  if (S_ISDIR(info.st_mode)) return refuse("it is a folder, not a file.");
+  if (!S_ISREG(info.st_mode)) return refuse("it is not a regular file.");
+  const auto too_large = [&](std::uintmax_t size) {
+    refuse("it is larger than " + std::to_string(max_bytes) + " bytes.");
+    result.too_large = true;
+    result.size = size;
+    return result;
+  };
+  if (static_cast<std::uintmax_t>(info.st_size) > max_bytes) return too_large(info.st_size);
+
+  // The size may change while the file is read (or be wrong, as for files under /proc): the
+  // read stops one byte past the limit.
+  result.bytes.reserve(static_cast<std::size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    // Up to one byte past the limit, so that a file that grew shows as too large.
+    const std::uintmax_t room =
+        max_bytes - std::min<std::uintmax_t>(max_bytes, result.bytes.size());
+    const std::size_t want =
+        room >= sizeof buffer ? sizeof buffer : static_cast<std::size_t>(room + 1);
+    const ssize_t n = ::read(fd, buffer, want);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    result.bytes.append(buffer, static_cast<std::size_t>(n));
+    if (result.bytes.size() > max_bytes) return too_large(result.bytes.size());
+  }
+  return result;
+}
+
+std::string QuotedPath(const std::filesystem::path& path) { return Quote(path); }
 
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
   const std::string cannot = "Cannot save " + Quote(path) + ": ";
