@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes, cut into arbitrary deliveries, to the receive dispatcher of the real
 // window (offscreen) and checks what must hold after every delivery whatever arrives. Run it
-// through tests/fuzz/run.sh, which suppresses the leaks of the toolkit's own font caches.
+// through tests/fuzz/run.sh, which suppresses the leaks of fontconfig's caches.
 #include <QApplication>
 #include <QProgressBar>
 #include <cstdint>

@@ -43,8 +43,8 @@ main() {
     exit 1
   fi
 
-  # Leaks inside the toolkit's own libraries (font caches kept to the end of the process) are not
-  # ours; everything else is reported. UndefinedBehaviorSanitizer reports end the run as a crash.
+  # fontconfig's caches, kept to the end of the process, are not ours (tests/sanitizers/lsan.supp);
+  # every other leak is reported. UndefinedBehaviorSanitizer reports end the run as a crash.
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/tests/sanitizers/lsan.supp:print_suppressions=0}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
