@@ -225,12 +225,24 @@ TEST(RegFileTest, ReadsWhatPeopleWriteAndRefusesWhatIsDamaged) {
       {"REGEDIT4\n[HKEY_USERS\\A]\n\"x\"=hex:01,02,\n", 3},
       {"REGEDIT4\n[HKEY_USERS\\A]\n\"x\"=hex:01,\\\n", 3},  // cut off
       {"REGEDIT4\n[HKEY_USERS\\A]\ngarbage\n", 3},
+      // Found by fuzzing: names the file cannot hold were read, and then no write of the store
+      // could succeed again.
+      {"REGEDIT4\n\n[HKEY_USERS\\A\rB]\n", 3},
+      {"REGEDIT4\n[HKEY_USERS\\A]\n\"x\ry\"=\"1\"\n", 3},
   };
   for (const auto& [text, line] : damaged) {
     const auto result = regfile::Parse(text);
     EXPECT_FALSE(result.ok) << text;
     EXPECT_EQ(result.error_line, line) << text;
     EXPECT_TRUE(result.keys.empty()) << text;
+  }
+  using namespace std::string_literals;
+  const std::string nul_in_key = "REGEDIT4\n[HKEY_USERS\\A\0B]\n"s;
+  const std::string nul_in_name = "REGEDIT4\n[HKEY_USERS\\A]\n\"x\0\"=\"1\"\n"s;
+  for (const std::string& text : {nul_in_key, nul_in_name}) {
+    const auto result = regfile::Parse(text);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("NUL"), std::string::npos) << result.error;
   }
 }
 

@@ -78,6 +78,12 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+// A name the file can hold: Write() refuses the others, so a file holding one is damaged (it
+// could be read, but never written back).
+bool OneLine(std::string_view name) {
+  return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -159,6 +165,7 @@ class Parser {
     if (!hive) return Fail("a key under an unknown root"), false;
     const std::string path(slash == std::string_view::npos ? std::string_view()
                                                            : inner.substr(slash + 1));
+    if (!OneLine(path)) return Fail("a key name with a NUL or a carriage return"), false;
     const auto id = std::make_pair(MemoryRegistry::HiveName(hive), Fold(path));
     const auto found = index_.find(id);
     if (found != index_.end()) {
@@ -179,6 +186,7 @@ class Parser {
     } else if (!TakeQuoted(t, value.name)) {
       return Fail("a value name without its closing quotation mark"), false;
     }
+    if (!OneLine(value.name)) return Fail("a value name with a NUL or a carriage return"), false;
     t = Trim(t);
     if (t.empty() || t.front() != '=') return Fail("a value without \"=\""), false;
     t = Trim(t.substr(1));

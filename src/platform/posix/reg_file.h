@@ -17,7 +17,8 @@
 // CR LF; either ending is read. Lines that begin with ";" are comments.
 //
 // Reading is strict: a line that is none of the above (a truncated or garbled file, a key of an
-// unknown root, a deletion entry) makes the whole file damaged, so that the store is never
+// unknown root, a deletion entry, a key or value name with a NUL or a carriage return, which
+// could not be written back) makes the whole file damaged, so that the store is never
 // rewritten from a part of what the file held.
 #pragma once
 
