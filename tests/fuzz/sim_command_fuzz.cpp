@@ -43,9 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.quiet = true;
   {
     sim::Simulator simulator(options, sim::Simulator::Fds{fds[0], g_null, g_null, -1});
-    // Each step reads one piece of the input; at the end of the input the simulator stops
-    // reading it and keeps running.
-    for (int step = 0; step < 64 && !simulator.Stopping(); ++step) {
+    // Each step reads up to 1024 bytes of the input; one more sees its end, after which the
+    // simulator stops reading it and keeps running.
+    const std::size_t steps = size / 1024 + 2;
+    for (std::size_t step = 0; step < steps && !simulator.Stopping(); ++step) {
       simulator.Step(std::chrono::milliseconds(0));
     }
     const sim::ControllerModel& model = simulator.Model();
