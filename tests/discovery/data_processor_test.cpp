@@ -1,0 +1,212 @@
+// The data processor base attached to a port component on the fake driver.
+#include "discovery/data_processor.h"
+
+#include <gtest/gtest.h>
+
+#include "serial_fixture.h"
+
+namespace veldoran::discovery {
+namespace {
+
+using namespace std::chrono_literals;
+using serial::LoopMainThread;
+using serial::TspComm;
+using serial::testing::FakePortTest;
+using serial::testing::RecordingEdit;
+using serial::testing::RecordingLog;
+
+// A processor that records what it is given and answers as told.
+class Probe : public TspCustomDataProcessor {
+ public:
+  Probe(serial::MainThread& main, std::vector<std::string>* order = nullptr)
+      : TspCustomDataProcessor(nullptr, main), order_(order) {
+    SetLogPrefix("probe: ");
+  }
+  void DataReceived(void* buffer, std::uint32_t count, bool& handled) override {
+    blocks.emplace_back(static_cast<const char*>(buffer), count);
+    if (order_) order_->push_back("processor");
+    TspCustomDataProcessor::DataReceived(buffer, count, handled);
+    handled = handled || handle_blocks;
+  }
+  void TxEmpty(bool& handled) override {
+    ++tx_empty;
+    handled = handle_tx_empty;
+  }
+  std::vector<std::string> blocks;
+  int tx_empty = 0;
+  bool handle_blocks = false;
+  bool handle_tx_empty = false;
+
+ private:
+  std::vector<std::string>* order_;
+};
+
+class DataProcessor : public FakePortTest {
+ protected:
+  DataProcessor() {
+    processor.SetLog(&log);
+    comm->SetDataProcessor(&processor);
+  }
+  RecordingLog log;
+  std::vector<std::string> order;
+  Probe processor{main, &order};
+};
+
+TEST_F(DataProcessor, HearsThePortOpenAndClose) {
+  EXPECT_EQ(processor.Comm(), comm.get());
+  Open();
+  comm->SetActive(false);
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"2 probe: Medium Opened", "2 probe: Medium Closed"}));
+}
+
+TEST_F(DataProcessor, SeesEveryBlockFirstAndMayKeepItFromTheTerminal) {
+  RecordingEdit edit;
+  comm->SetTerminal(&edit);
+  comm->SetTerminalUsage(serial::tuBoth);
+  comm->SetOnAfterReceive(
+      [&](serial::TObject*, void*, std::uint32_t) { order.push_back("OnAfterReceive"); });
+  Probe chained(main);
+  processor.SetSubProcessor(&chained);
+  processor.SetSubProcessor(&processor);  // itself: changes nothing
+  EXPECT_EQ(processor.SubProcessor(), &chained);
+  Open();
+  driver->InjectInput("COM3", "ab");
+  ASSERT_TRUE(main.ProcessUntil([&] { return order.size() == 2; }));
+  EXPECT_EQ(order, (std::vector<std::string>{"processor", "OnAfterReceive"}));
+  EXPECT_EQ(chained.blocks, std::vector<std::string>{"ab"});
+  EXPECT_EQ(edit.Shown(), "ab");
+
+  processor.handle_blocks = true;
+  driver->InjectInput("COM3", "cd");
+  ASSERT_TRUE(main.ProcessUntil([&] { return order.size() == 4; }));
+  EXPECT_EQ(processor.blocks, (std::vector<std::string>{"ab", "cd"}));
+  EXPECT_EQ(edit.Shown(), "ab");  // handled: not shown, but OnAfterReceive ran
+  processor.SetSubProcessor(nullptr);
+}
+
+TEST_F(DataProcessor, AProcessorAloneMakesThePortRead) {
+  Open();
+  driver->InjectInput("COM3", "xyz");
+  ASSERT_TRUE(main.ProcessUntil([&] { return processor.blocks.size() == 1; }));
+  processor.ProcessData(processor.blocks[0].data(), 3);  // the same path, from outside
+  EXPECT_EQ(processor.blocks.size(), 2u);
+}
+
+TEST_F(DataProcessor, IsAskedOncePerDrainAndMayHandleIt) {
+  int sent = 0;
+  comm->SetOnAfterSend([&](serial::TObject*) { ++sent; });
+  comm->SetTraceStates({serial::tsTxEmpty});
+  Open();
+  comm->SendString("1");
+  ASSERT_TRUE(main.ProcessUntil([&] { return sent == 1; }));
+  EXPECT_EQ(processor.tx_empty, 1);
+  processor.handle_tx_empty = true;
+  comm->SendString("2");
+  ASSERT_TRUE(main.ProcessUntil([&] { return processor.tx_empty == 2; }));
+  EXPECT_EQ(sent, 1);
+}
+
+TEST_F(DataProcessor, SendDataMayBeInterceptedAndThenReArmsTheTimer) {
+  Open();
+  std::vector<int> kinds;
+  bool intercept = false;
+  processor.SetOnDataSend(
+      [&](serial::TObject* sender, const void*, std::uint32_t, int kind, bool& handled) {
+        EXPECT_EQ(sender, &processor);
+        kinds.push_back(kind);
+        handled = intercept;
+      });
+  processor.SendData("abc", 3);
+  processor.SendData("none", 0);
+  processor.SendData(nullptr, 4);
+  EXPECT_EQ(driver->TakeOutput("COM3"), "abc");
+  EXPECT_FALSE(processor.Timer().Ticking());
+
+  intercept = true;
+  processor.SendData("def", 3);
+  EXPECT_EQ(driver->TakeOutput("COM3"), "");
+  EXPECT_TRUE(processor.Timer().Ticking());  // re-armed
+  EXPECT_EQ(log.Lines().back(), "2 probe: DoDataSend: 3 bytes");
+
+  processor.SendString("");  // no handler call
+  processor.SendString("gh");
+  EXPECT_EQ(kinds, (std::vector<int>{0, 0, 1}));
+  intercept = false;
+  processor.SendString("ij");
+  EXPECT_EQ(driver->TakeOutput("COM3"), "ij");
+  EXPECT_EQ(log.Lines().back(), "2 probe: DoDataSend: 3 bytes");  // strings are not logged
+}
+
+TEST_F(DataProcessor, NothingComesOutOfSending) {
+  processor.SetOnDataSend([](serial::TObject*, const void*, std::uint32_t, int, bool&) {
+    throw std::runtime_error("handler failed");
+  });
+  EXPECT_NO_THROW(processor.SendData("a", 1));
+  EXPECT_NO_THROW(processor.SendString("a"));
+}
+
+TEST_F(DataProcessor, TheTimeoutFiresOncePerArming) {
+  processor.SetTimeout(5);
+  ASSERT_TRUE(processor.Timer().Ticking());
+  ASSERT_TRUE(main.ProcessUntil([&] { return processor.tx_empty == 1; }));
+  EXPECT_FALSE(processor.Timer().Ticking());
+  main.ProcessUntil([] { return false; }, 30ms);
+  EXPECT_EQ(processor.tx_empty, 1);
+
+  processor.SetTimeout(5);
+  processor.SetTimeout(0);  // stops it, and does not start it again
+  EXPECT_FALSE(processor.Timer().Ticking());
+  main.ProcessUntil([] { return false; }, 30ms);
+  EXPECT_EQ(processor.tx_empty, 1);
+}
+
+TEST_F(DataProcessor, FatalErrorRaisesUnlessTheHandlerSaysNo) {
+  try {
+    processor.FatalError(7, 8, "frame lost");
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "frame lost");
+  }
+  EXPECT_EQ(log.Lines().back(), "0 Fatal Error: 7, 8, frame lost");  // without the prefix
+  processor.SetOnFatalError([](serial::TObject*, std::uint32_t, std::uint32_t, const std::string&,
+                               bool& raise) { raise = false; });
+  EXPECT_NO_THROW(processor.FatalError(1, 0, "kept back"));
+
+  auto own = std::make_unique<Probe>(main);
+  own->SetOnFatalError([&](serial::TObject*, std::uint32_t, std::uint32_t, const std::string&,
+                           bool&) { own.reset(); });
+  EXPECT_THROW(own->FatalError(1, 0, "gone"), std::runtime_error);
+  EXPECT_EQ(own, nullptr);
+}
+
+TEST_F(DataProcessor, ReplacingOrDestroyingDetachesBothWays) {
+  Probe second(main);
+  comm->SetDataProcessor(&second);  // the first one is detached
+  EXPECT_EQ(processor.Comm(), nullptr);
+  EXPECT_EQ(second.Comm(), comm.get());
+
+  auto own = std::make_unique<Probe>(main);
+  comm->SetDataProcessor(own.get());
+  own.reset();  // destroyed first: the port forgets it and keeps receiving
+  EXPECT_EQ(comm->DataProcessor(), nullptr);
+  std::string received;
+  comm->SetOnAfterReceive([&](serial::TObject*, void* buffer, std::uint32_t count) {
+    received.append(static_cast<const char*>(buffer), count);
+  });
+  Open();  // nobody left to hear it
+  driver->InjectInput("COM3", "ok");
+  ASSERT_TRUE(main.ProcessUntil([&] { return received == "ok"; }));
+
+  // A processor attached only through SetComm, and a chained one, outlive their port.
+  Probe listener(main);
+  listener.SetComm(comm.get());
+  second.SetSubProcessor(&listener);
+  comm.reset();
+  EXPECT_EQ(second.Comm(), nullptr);
+  EXPECT_EQ(listener.Comm(), nullptr);
+  EXPECT_EQ(second.SubProcessor(), &listener);
+}
+
+}  // namespace
+}  // namespace veldoran::discovery
