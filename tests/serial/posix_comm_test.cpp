@@ -188,5 +188,38 @@ TEST_F(PosixPort, StalledWriteEndsAtItsTimeoutAndIsReported) {
   EXPECT_EQ(errors.size(), 1u);
 }
 
+// A pseudo-terminal has no modem lines: both device checks fail cleanly for want of DSR, and
+// the line keeps its settings and the port goes on receiving.
+TEST_F(PosixPort, DeviceChecksOnALineWithoutModemLinesFailCleanly) {
+  std::string received;
+  comm->SetOnAfterReceive([&](TObject*, void* buffer, std::uint32_t count) {
+    received.append(static_cast<const char*>(buffer), count);
+  });
+  comm->SetActive(true);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(pty.Slave(), &before), 0);
+  for (int check = 0; check < 2; ++check) {
+    try {
+      if (check == 0) {
+        comm->TestConnection();
+      } else {
+        std::string id;
+        comm->ReadPnPId(id);
+      }
+      FAIL() << "no error";
+    } catch (const ESerialError& e) {
+      EXPECT_STREQ(e.what(), "Device Connect Initialization Error");
+    }
+  }
+  EXPECT_TRUE(comm->Active());
+  termios after{};
+  ASSERT_EQ(::tcgetattr(pty.Slave(), &after), 0);
+  EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  pty.Write("still here");
+  ASSERT_TRUE(main.ProcessUntil([&] { return received == "still here"; }));
+}
+
 }  // namespace
 }  // namespace veldoran::serial
