@@ -1,5 +1,7 @@
 #include "serial/qt/qt_terminal_edit.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -32,6 +34,8 @@ bool QtTerminalEdit::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll)) return false;
+    // Pasting types the clipboard's text (and pastes it, where typing reaches the widget).
+    if (key->matches(QKeySequence::Paste)) return !Type(QGuiApplication::clipboard()->text());
     // Cursor keys and the like type nothing (Delete neither, though it carries a text).
     if (key->text().isEmpty() || key->key() == Qt::Key_Delete) return false;
     return !Type(key->text());
