@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -140,6 +141,14 @@ TEST_F(QtTerminal, TypedCharactersGoOutInWindows1250AndShowOnlyWithEcho) {
   Type(&edit, QStringLiteral("ż"));
   EXPECT_EQ(driver->Output("COM3"), "a\xB9\r\xBF");
   EXPECT_EQ(edit.toPlainText(), QStringLiteral("ż"));
+}
+
+TEST_F(QtTerminal, PastingTypesTheClipboardText) {
+  QGuiApplication::clipboard()->setText(QStringLiteral("5\rż"));
+  QKeyEvent paste(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QString(QChar(0x16)));
+  QCoreApplication::sendEvent(&edit, &paste);
+  EXPECT_EQ(driver->Output("COM3"), "5\r\xBF");
+  EXPECT_EQ(edit.toPlainText(), "");
 }
 
 TEST_F(QtTerminal, ReceivedTextIsAppendedWithoutNulBytesAndWithLineBreaks) {
