@@ -26,8 +26,10 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "serial_qt_test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: objects Qt makes for synthesized input events are destroyed after a static
+  // application object, which crashes once its platform is gone.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Runs the event loop until `done` or 20 s.
@@ -104,7 +106,6 @@ TEST(QtMainThreadTest, TimersTickThroughTheEventLoop) {
 class QtTerminal : public ::testing::Test {
  protected:
   QtTerminal() {
-    App();
     driver->AddPort("COM3");
     comm = std::make_unique<TspComm>(nullptr, main, driver);
     comm->SetComPortNo(3);
@@ -121,6 +122,7 @@ class QtTerminal : public ::testing::Test {
     QCoreApplication::sendEvent(widget, &press);
   }
 
+  QApplication& app = App();  // before any widget
   const std::shared_ptr<win::FakeSerialDriver> driver = std::make_shared<win::FakeSerialDriver>();
   QtMainThread main;
   QPlainTextEdit edit;
