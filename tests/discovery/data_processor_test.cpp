@@ -9,8 +9,6 @@ namespace veldoran::discovery {
 namespace {
 
 using namespace std::chrono_literals;
-using serial::LoopMainThread;
-using serial::TspComm;
 using serial::testing::FakePortTest;
 using serial::testing::RecordingEdit;
 using serial::testing::RecordingLog;
@@ -52,15 +50,7 @@ class DataProcessor : public FakePortTest {
   Probe processor{main, &order};
 };
 
-TEST_F(DataProcessor, HearsThePortOpenAndClose) {
-  EXPECT_EQ(processor.Comm(), comm.get());
-  Open();
-  comm->SetActive(false);
-  EXPECT_EQ(log.Lines(),
-            (std::vector<std::string>{"2 probe: Medium Opened", "2 probe: Medium Closed"}));
-}
-
-TEST_F(DataProcessor, SeesEveryBlockFirstAndMayKeepItFromTheTerminal) {
+TEST_F(DataProcessor, HearsThePortAndSeesEveryBlockFirst) {
   RecordingEdit edit;
   comm->SetTerminal(&edit);
   comm->SetTerminalUsage(serial::tuBoth);
@@ -77,20 +67,14 @@ TEST_F(DataProcessor, SeesEveryBlockFirstAndMayKeepItFromTheTerminal) {
   EXPECT_EQ(chained.blocks, std::vector<std::string>{"ab"});
   EXPECT_EQ(edit.Shown(), "ab");
 
-  processor.handle_blocks = true;
+  processor.handle_blocks = true;  // kept from the terminal; OnAfterReceive runs all the same
   driver->InjectInput("COM3", "cd");
   ASSERT_TRUE(main.ProcessUntil([&] { return order.size() == 4; }));
-  EXPECT_EQ(processor.blocks, (std::vector<std::string>{"ab", "cd"}));
-  EXPECT_EQ(edit.Shown(), "ab");  // handled: not shown, but OnAfterReceive ran
+  EXPECT_EQ(edit.Shown(), "ab");
+  comm->SetActive(false);
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"2 probe: Medium Opened", "2 probe: Medium Closed"}));
   processor.SetSubProcessor(nullptr);
-}
-
-TEST_F(DataProcessor, AProcessorAloneMakesThePortRead) {
-  Open();
-  driver->InjectInput("COM3", "xyz");
-  ASSERT_TRUE(main.ProcessUntil([&] { return processor.blocks.size() == 1; }));
-  processor.ProcessData(processor.blocks[0].data(), 3);  // the same path, from outside
-  EXPECT_EQ(processor.blocks.size(), 2u);
 }
 
 TEST_F(DataProcessor, IsAskedOncePerDrainAndMayHandleIt) {
@@ -107,38 +91,28 @@ TEST_F(DataProcessor, IsAskedOncePerDrainAndMayHandleIt) {
   EXPECT_EQ(sent, 1);
 }
 
-TEST_F(DataProcessor, SendDataMayBeInterceptedAndThenReArmsTheTimer) {
+TEST_F(DataProcessor, SendingMayBeInterceptedAndNothingComesOut) {
   Open();
   std::vector<int> kinds;
   bool intercept = false;
   processor.SetOnDataSend(
-      [&](serial::TObject* sender, const void*, std::uint32_t, int kind, bool& handled) {
-        EXPECT_EQ(sender, &processor);
+      [&](serial::TObject*, const void*, std::uint32_t, int kind, bool& handled) {
         kinds.push_back(kind);
         handled = intercept;
       });
   processor.SendData("abc", 3);
   processor.SendData("none", 0);
-  processor.SendData(nullptr, 4);
+  processor.SendString("");
   EXPECT_EQ(driver->TakeOutput("COM3"), "abc");
   EXPECT_FALSE(processor.Timer().Ticking());
-
   intercept = true;
-  processor.SendData("def", 3);
-  EXPECT_EQ(driver->TakeOutput("COM3"), "");
-  EXPECT_TRUE(processor.Timer().Ticking());  // re-armed
-  EXPECT_EQ(log.Lines().back(), "2 probe: DoDataSend: 3 bytes");
-
-  processor.SendString("");  // no handler call
+  processor.SendData("def", 3);  // not sent; the timer re-armed, the line still logged
   processor.SendString("gh");
+  EXPECT_EQ(driver->TakeOutput("COM3"), "");
+  EXPECT_TRUE(processor.Timer().Ticking());
+  EXPECT_EQ(log.Lines().back(), "2 probe: DoDataSend: 3 bytes");
   EXPECT_EQ(kinds, (std::vector<int>{0, 0, 1}));
-  intercept = false;
-  processor.SendString("ij");
-  EXPECT_EQ(driver->TakeOutput("COM3"), "ij");
-  EXPECT_EQ(log.Lines().back(), "2 probe: DoDataSend: 3 bytes");  // strings are not logged
-}
 
-TEST_F(DataProcessor, NothingComesOutOfSending) {
   processor.SetOnDataSend([](serial::TObject*, const void*, std::uint32_t, int, bool&) {
     throw std::runtime_error("handler failed");
   });
@@ -148,12 +122,8 @@ TEST_F(DataProcessor, NothingComesOutOfSending) {
 
 TEST_F(DataProcessor, TheTimeoutFiresOncePerArming) {
   processor.SetTimeout(5);
-  ASSERT_TRUE(processor.Timer().Ticking());
   ASSERT_TRUE(main.ProcessUntil([&] { return processor.tx_empty == 1; }));
   EXPECT_FALSE(processor.Timer().Ticking());
-  main.ProcessUntil([] { return false; }, 30ms);
-  EXPECT_EQ(processor.tx_empty, 1);
-
   processor.SetTimeout(5);
   processor.SetTimeout(0);  // stops it, and does not start it again
   EXPECT_FALSE(processor.Timer().Ticking());
@@ -162,50 +132,35 @@ TEST_F(DataProcessor, TheTimeoutFiresOncePerArming) {
 }
 
 TEST_F(DataProcessor, FatalErrorRaisesUnlessTheHandlerSaysNo) {
-  try {
-    processor.FatalError(7, 8, "frame lost");
-    FAIL() << "no exception";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "frame lost");
-  }
+  EXPECT_THROW(processor.FatalError(7, 8, "frame lost"), std::runtime_error);
   EXPECT_EQ(log.Lines().back(), "0 Fatal Error: 7, 8, frame lost");  // without the prefix
   processor.SetOnFatalError([](serial::TObject*, std::uint32_t, std::uint32_t, const std::string&,
                                bool& raise) { raise = false; });
   EXPECT_NO_THROW(processor.FatalError(1, 0, "kept back"));
-
   auto own = std::make_unique<Probe>(main);
   own->SetOnFatalError([&](serial::TObject*, std::uint32_t, std::uint32_t, const std::string&,
                            bool&) { own.reset(); });
   EXPECT_THROW(own->FatalError(1, 0, "gone"), std::runtime_error);
-  EXPECT_EQ(own, nullptr);
 }
 
 TEST_F(DataProcessor, ReplacingOrDestroyingDetachesBothWays) {
   Probe second(main);
   comm->SetDataProcessor(&second);  // the first one is detached
   EXPECT_EQ(processor.Comm(), nullptr);
-  EXPECT_EQ(second.Comm(), comm.get());
-
   auto own = std::make_unique<Probe>(main);
   comm->SetDataProcessor(own.get());
-  own.reset();  // destroyed first: the port forgets it and keeps receiving
+  own.reset();  // destroyed first: the port forgets it and keeps going
   EXPECT_EQ(comm->DataProcessor(), nullptr);
-  std::string received;
-  comm->SetOnAfterReceive([&](serial::TObject*, void* buffer, std::uint32_t count) {
-    received.append(static_cast<const char*>(buffer), count);
-  });
-  Open();  // nobody left to hear it
-  driver->InjectInput("COM3", "ok");
-  ASSERT_TRUE(main.ProcessUntil([&] { return received == "ok"; }));
+  Open();
+  comm->SetActive(false);
 
-  // A processor attached only through SetComm, and a chained one, outlive their port.
-  Probe listener(main);
+  Probe listener(main);  // attached only through SetComm, and chained
   listener.SetComm(comm.get());
+  second.SetComm(comm.get());
   second.SetSubProcessor(&listener);
   comm.reset();
   EXPECT_EQ(second.Comm(), nullptr);
   EXPECT_EQ(listener.Comm(), nullptr);
-  EXPECT_EQ(second.SubProcessor(), &listener);
 }
 
 }  // namespace
