@@ -4,9 +4,10 @@
 // encoded in Windows-1250 and sent through Perform as WM_CHAR; only if the message reaches the
 // edit's own procedure (nobody hooked it, or the terminal echoes) does the widget handle the
 // key. Characters Windows-1250 cannot hold are not typed at all. Pasting types the clipboard's
-// text; copy and select-all stay the widget's own. What the port receives is appended at the end of the text, leaving the
-// user's cursor and selection alone: CR, LF and CR LF each end a line (in a QLineEdit, a
-// space), NUL bytes are dropped, and a QPlainTextEdit scrolled to its end stays there.
+// text; copy and select-all stay the widget's own. What the port receives is appended at the
+// end of the text, leaving the user's cursor and selection alone: CR, LF and CR LF each end a
+// line (in a QLineEdit, a space), NUL bytes are dropped, and a QPlainTextEdit scrolled to its
+// end stays there.
 #pragma once
 
 #include <QObject>
