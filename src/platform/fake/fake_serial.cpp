@@ -199,6 +199,11 @@ void FakeSerialDriver::AttachPnPDevice(std::string_view name, FakePnPDevice devi
   Port& port = PortNamed(name);
   port.pnp = std::move(device);
   port.rts_rises = 0;
+  // Plugged in while DTR is on, it powers up at once.
+  if (port.pnp->raises_dsr && port.info.dtr && !(port.modem & MS_DSR_ON)) {
+    port.modem |= MS_DSR_ON;
+    Raise(port, EV_DSR);
+  }
 }
 
 void FakeSerialDriver::PnPLinesChanged(Port& port, bool old_dtr, bool old_rts) {
