@@ -1,0 +1,218 @@
+// The port component's device list: built on first use and then cached, rebuilt on a device
+// change, the switch to a listed port, and records that never outlive their list.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/port_enumeration.h"
+#include "platform/fake/fake_device_setup.h"
+#include "platform/fake/fake_serial.h"
+#include "platform/memory_registry.h"
+#include "serial/spcomm.h"
+
+namespace veldoran::serial {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+class DeviceListTest : public ::testing::Test {
+ protected:
+  DeviceListTest() {
+    for (const char* port : {"COM1", "COM3", "COM5"}) driver->AddPort(port);
+    // COM7 is in the map but has no device behind it (unplugged between listing and opening).
+    Map({"COM5", "COM1", "COM3", "COM7"});
+    setup->InstallModules();
+    comm->AddListener(TspNotifyEvent::Of<DeviceListTest, &DeviceListTest::Heard>(this));
+  }
+  ~DeviceListTest() override {
+    comm.reset();
+    main.ProcessUntil([] { return detail::RunningCommThreads() == 0; });
+  }
+
+  void Map(const std::vector<std::string>& ports) {
+    std::vector<win::MemoryRegistry::Value> values;
+    for (const std::string& port : ports) {
+      values.push_back({"\\Device\\" + port, win::REG_SZ, win::SzBytes(port)});
+    }
+    registry->ReplaceValues(win::HKEY_LOCAL_MACHINE, discovery::kSerialCommKey, values);
+  }
+
+  int MapWalks() const {
+    int walks = 0;
+    for (const std::string& call : registry->Calls()) {
+      walks += call.rfind("RegOpenKeyExA HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP", 0) == 0;
+    }
+    return walks;
+  }
+
+  static std::vector<std::string> Texts(const TspDeviceItems& items) {
+    std::vector<std::string> out;
+    for (const TspDeviceItem& item : items) out.push_back(item.text);
+    return out;
+  }
+
+  void Heard(TObject* /*sender*/, std::int32_t code) { codes.push_back(code); }
+
+  const std::shared_ptr<win::FakeSerialDriver> driver = std::make_shared<win::FakeSerialDriver>();
+  const std::shared_ptr<win::MemoryRegistry> registry = std::make_shared<win::MemoryRegistry>();
+  const std::shared_ptr<win::FakeDeviceSetup> setup =
+      std::make_shared<win::FakeDeviceSetup>(registry);
+  LoopMainThread main;
+  std::unique_ptr<TspComm> comm = std::make_unique<TspComm>(nullptr, main, driver, registry, setup);
+  std::vector<std::int32_t> codes;
+};
+
+TEST_F(DeviceListTest, ListIsBuiltOnFirstUseThenCachedUntilRefreshed) {
+  EXPECT_EQ(comm->EnumPorts(), epQuickAll);
+  EXPECT_EQ(comm->DeviceCount(), 0);
+  TspDeviceItems items;
+  comm->FillDeviceList(&items);
+  EXPECT_THAT(Texts(items), ElementsAre("COM1", "COM3", "COM5", "COM7"));
+  for (int i = 0; i < comm->DeviceCount(); ++i) {
+    EXPECT_EQ(comm->GetDevice(i)->Index, i);
+    EXPECT_EQ(comm->GetDevice(i)->Owner, comm.get());
+    EXPECT_EQ(items[static_cast<std::size_t>(i)].record.lock().get(), comm->GetDevice(i));
+  }
+  EXPECT_EQ(MapWalks(), 1);
+
+  // A port added to the map is not seen by the cache...
+  Map({"COM1", "COM2", "COM3", "COM5", "COM7"});
+  TspDeviceItems again;
+  comm->FillDeviceList(&again);
+  comm->FillDeviceList(nullptr);
+  EXPECT_EQ(Texts(again), Texts(items));
+  EXPECT_EQ(MapWalks(), 1);
+  EXPECT_THAT(codes, IsEmpty());
+
+  // ...until the list is rebuilt. The records the old items referred to are gone with it.
+  comm->RefreshDevices();
+  EXPECT_THAT(codes, ElementsAre(kNotifyPortChanged));
+  EXPECT_EQ(comm->DeviceCount(), 5);
+  for (const TspDeviceItem& item : items) EXPECT_TRUE(item.record.expired()) << item.text;
+  comm->FillDeviceList(&items);
+  EXPECT_THAT(Texts(items), ElementsAre("COM1", "COM2", "COM3", "COM5", "COM7"));
+
+  // Destroying the component frees the records too.
+  comm.reset();
+  for (const TspDeviceItem& item : items) EXPECT_TRUE(item.record.expired()) << item.text;
+  EXPECT_THAT(setup->Calls(), IsEmpty());  // the quick mode never scans devices
+}
+
+TEST_F(DeviceListTest, AnEmptyListIsNoCacheAndIsLookedForAgainEachTime) {
+  Map({});
+  comm->FillDeviceList(nullptr);
+  comm->FillDeviceList(nullptr);
+  EXPECT_EQ(MapWalks(), 2);
+  EXPECT_EQ(comm->SelectedDeviceIndex(), -1);
+  Map({"COM3"});
+  comm->FillDeviceList(nullptr);
+  EXPECT_EQ(comm->DeviceCount(), 1);
+}
+
+TEST_F(DeviceListTest, LookUpsOutsideTheListFindNothing) {
+  comm->FillDeviceList(nullptr);
+  EXPECT_EQ(comm->GetDevice(-1), nullptr);
+  EXPECT_EQ(comm->GetDevice(comm->DeviceCount()), nullptr);
+  EXPECT_EQ(comm->IndexOfPortNo(5), 2);
+  EXPECT_EQ(comm->IndexOfPortNo(4), -1);
+  EXPECT_EQ(comm->IndexOfPortNo(5 + 0x10000), -1);  // all 32 bits compared
+  comm->SetComPortNo(5);
+  EXPECT_EQ(comm->SelectedDeviceIndex(), 2);
+  comm->SetComPortNo(4);
+  EXPECT_EQ(comm->SelectedDeviceIndex(), -1);
+}
+
+TEST_F(DeviceListTest, SelectingAnEntryMovesAnOpenPortEvenToTheSameNumber) {
+  comm->FillDeviceList(nullptr);
+  comm->SetActive(true);
+  ASSERT_TRUE(comm->Active());
+  codes.clear();
+
+  comm->SelectDevice(-1);
+  comm->SelectDevice(comm->DeviceCount());
+  EXPECT_THAT(codes, IsEmpty());
+  EXPECT_EQ(comm->ComPortNo(), 1);
+
+  comm->SelectDevice(0);  // the current port: closed and opened again
+  EXPECT_EQ(driver->Info("COM1").opens, 2);
+  EXPECT_THAT(codes, ElementsAre(kNotifyClosed, kNotifyOpened, kNotifyPortChanged));
+
+  comm->SelectDevice(1);
+  EXPECT_EQ(comm->ComPortNo(), 3);
+  EXPECT_TRUE(comm->Active());
+  EXPECT_FALSE(driver->Info("COM1").open);
+  EXPECT_TRUE(driver->Info("COM3").open);
+
+  // A port that vanished between listing and opening: the open error reaches the caller, the
+  // component keeps the new number and stays closed, and nobody is told of a change.
+  codes.clear();
+  try {
+    comm->SelectDevice(3);
+    ADD_FAILURE() << "no open error";
+  } catch (const ESerialError& e) {
+    EXPECT_THAT(e.what(), StartsWith("Device \"COM7\" Open Error !!!\r"));
+  }
+  EXPECT_EQ(comm->ComPortNo(), 7);
+  EXPECT_FALSE(comm->Active());
+  EXPECT_THAT(codes, ElementsAre(kNotifyClosed));
+}
+
+TEST_F(DeviceListTest, OnlyBroadcastsAboutPortsOrDeviceNodesRebuildTheList) {
+  comm->FillDeviceList(nullptr);
+  win::DEV_BROADCAST_HDR port{sizeof(win::DEV_BROADCAST_HDR), win::DBT_DEVTYP_PORT, 0};
+  win::DEV_BROADCAST_HDR volume{sizeof(win::DEV_BROADCAST_HDR), win::DBT_DEVTYP_VOLUME, 0};
+  const auto at = [](win::DEV_BROADCAST_HDR* header) {
+    return reinterpret_cast<std::intptr_t>(header);
+  };
+  struct Case {
+    TMessage message;
+    bool refreshes;
+  };
+  const Case cases[] = {
+      {{win::WM_DEVICECHANGE, win::DBT_DEVNODES_CHANGED, 0}, true},
+      {{win::WM_DEVICECHANGE, win::DBT_DEVICEARRIVAL, at(&port)}, true},
+      {{win::WM_DEVICECHANGE, win::DBT_DEVICEREMOVECOMPLETE, at(&port)}, true},
+      {{win::WM_DEVICECHANGE, win::DBT_DEVICEARRIVAL, at(&volume)}, false},
+      {{win::WM_DEVICECHANGE, win::DBT_DEVICEARRIVAL, 0}, false},  // no header to look at
+      {{win::WM_DEVICECHANGE, 0x8001 /* DBT_DEVICEQUERYREMOVE */, at(&port)}, false},
+      {{0x0218 /* WM_POWERBROADCAST */, win::DBT_DEVNODES_CHANGED, 0}, false},
+  };
+  int walks = MapWalks();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "wParam " << c.message.WParam);
+    codes.clear();
+    EXPECT_EQ(comm->DeviceChanged(c.message), c.refreshes);
+    EXPECT_EQ(MapWalks(), walks + (c.refreshes ? 1 : 0));
+    EXPECT_EQ(codes.size(), c.refreshes ? 1u : 0u);
+    walks = MapWalks();
+  }
+}
+
+TEST_F(DeviceListTest, FullModesCaptionPortsWithTheirDevices) {
+  registry->PutString(win::HKEY_LOCAL_MACHINE, "SYSTEM\\Enum\\X\\Device Parameters", "PortName",
+                      "COM3");
+  win::FakeDevice adapter;
+  adapter.setup_class = discovery::kPortsClass;
+  adapter.hardware_key = "SYSTEM\\Enum\\X\\Device Parameters";
+  adapter.properties[win::SPDRP_DEVICEDESC] = win::SzBytes("USB-SERIAL CH340");
+  setup->AddDevice(adapter);
+
+  comm->SetEnumPorts(epFullPresent);
+  EXPECT_THAT(setup->Calls(), IsEmpty());  // a plain stored value until the next enumeration
+  TspDeviceItems items;
+  comm->FillDeviceList(&items);
+  EXPECT_THAT(Texts(items), ElementsAre("COM3 (USB-SERIAL CH340)"));
+  comm->SetEnumPorts(epFullInfo);
+  comm->RefreshDevices();
+  comm->FillDeviceList(&items);
+  EXPECT_THAT(Texts(items), ElementsAre("COM1", "COM3 (USB-SERIAL CH340)", "COM5", "COM7"));
+  EXPECT_EQ(setup->LoadCount("SetupAPI.dll"), 1);  // loaded once for both enumerations
+}
+
+}  // namespace
+}  // namespace veldoran::serial
