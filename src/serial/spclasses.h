@@ -49,6 +49,7 @@ class TspBaseIO : public TComponent {
   virtual int AddListener(TspNotifyEvent listener);
   virtual void RemoveListener(TspNotifyEvent listener);
   virtual void NotifyListeners(std::int32_t code);
+  int ListenerCount() const { return listeners_.Count(); }
 
   // ---- Device list: one record per serial port, in ascending port-number order ----
   // Built on the first FillDeviceList, then kept (a cache) until RefreshDevices rebuilds it.

@@ -386,10 +386,13 @@ TEST(MultiSzToText, JoinsTheStringsAndNeverLooksAtTheLastCharacter) {
     const char* expected;
   };
   const Case cases[] = {
-      {std::string("A\0B\0\0", 5), "A;B"},        {std::string("\0", 1), ""},  {"", ""},
-      {std::string("ROOT\\1\0\0", 8), "ROOT\\1"}, {std::string("AB", 2), "A"},  // the last
-                                                                                // character is not
-                                                                                // looked at
+      {std::string("A\0B\0\0", 5), "A;B"},
+      {std::string("\0", 1), ""},
+      {"", ""},
+      {std::string("ROOT\\1\0\0", 8), "ROOT\\1"},
+      {std::string("AB", 2), "A"},  // the last
+                                    // character is not
+                                    // looked at
       {std::string("A\0\0B\0\0", 6), "A;;B"},
   };
   for (const Case& c : cases) {
