@@ -152,5 +152,35 @@ TEST_F(PortDiscoveryEndToEnd, OperatorPicksAPortFollowsANewAdapterAndFindsItAfte
   EXPECT_TRUE(ProcessUntil([&] { return Connected(2); })) << form_->Label14->text().toStdString();
 }
 
+TEST_F(PortDiscoveryEndToEnd, ABrokenPortMapNeverEmptiesTheToolAndAVanishedDeviceSaysWhy) {
+  // No port map folder at all: the window comes up, with whatever real ports the machine has.
+  ASSERT_FALSE(std::filesystem::exists(home_.PortLink(1).parent_path()));
+  StartWindow();
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty()) << dialogs_.AllBoxes().join("|").toStdString();
+  const int real_ports = Box().count();
+  form_.reset();
+
+  // A folder of links to devices that are gone lists none of them; one whose device is there
+  // is listed. Its device then vanishes before the operator opens it.
+  std::filesystem::create_directories(home_.PortLink(1).parent_path());
+  for (int n : {20, 21, 22}) {
+    std::filesystem::create_symlink("/dev/veldoran-no-such-device", home_.PortLink(n));
+  }
+  const std::filesystem::path device = dir_ / "tty-of-a-vanishing-adapter";
+  testing::WriteFileBytes(device, "");
+  std::filesystem::create_symlink(device, home_.PortLink(23));
+  StartWindow();
+  EXPECT_EQ(Box().count(), real_ports + 1);
+  EXPECT_FALSE(Listed(20) || Listed(21) || Listed(22));
+  ASSERT_TRUE(Listed(23));
+  std::filesystem::remove(device);
+  PickWithKeys(23);
+  form_->SpeedButton2->click();  // "Połącz"
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Device \"COM23\" Open Error !!!\r"))
+      << dialogs_.errors[0].toStdString();
+  EXPECT_FALSE(form_->spComm1->Active());
+}
+
 }  // namespace
 }  // namespace veldoran::app

@@ -1,7 +1,6 @@
 // The port picker on the real window (offscreen), with the controller model answering on the
 // fake ports: where it sits, what it lists, an operator's pick moving the connection, a pick
 // that fails, and the port kept in Config.ini for the next start.
-#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -23,25 +22,13 @@ using testing::WriteFileBytes;
 class PortPickerTest : public testing::WindowTest {
  protected:
   PortPickerTest() : second_(*driver_, "COM3") {
-    second_.model().SetNumber(2);
     MapPorts({"COM1", "COM3", "COM7"});  // nothing is plugged in behind COM7
   }
 
   discovery::TspDeviceBox& Box() { return *Form().spDeviceBox1; }
-  QStringList Items() {
-    QStringList out;
-    for (int i = 0; i < Box().count(); ++i) out << Box().itemText(i);
-    return out;
-  }
   // The operator picks the next entry with the arrow key, or the last one with End.
   void PickNext() { QTest::keyClick(&Box(), Qt::Key_Down); }
   void PickLast() { QTest::keyClick(&Box(), Qt::Key_End); }
-  // One heartbeat tick and the controller's answer.
-  bool Tick() {
-    const unsigned before = Form().StatusLinesHandled;
-    Form().Timer1Timer();
-    return ProcessUntil([&] { return Form().StatusLinesHandled != before; });
-  }
   fs::path ConfigFile() const { return dir_ / "Config.ini"; }
 
   testing::FakeController second_;
@@ -51,23 +38,16 @@ TEST_F(PortPickerTest, PickerSitsUnderItsLabelBoundToThePort) {
   discovery::TspDeviceBox& box = Box();
   EXPECT_EQ(box.geometry(), QRect(8, 40, 97, 21));
   EXPECT_EQ(box.ItemHeight(), 13);
-  EXPECT_FALSE(box.isEditable());
-  EXPECT_FALSE(box.ResetOnChanged());
+  EXPECT_FALSE(box.isEditable() || box.ResetOnChanged());
   EXPECT_EQ(box.spComm(), Form().spComm1.get());
   EXPECT_EQ(Form().spComm1->EnumPorts(), serial::epQuickAll);
-  EXPECT_EQ(Items(), QStringList({"COM1", "COM3", "COM7"}));
+  EXPECT_EQ(box.count(), 3);
   EXPECT_EQ(box.currentText(), "COM1");  // the port the window starts with
+  // Reached with Tab after the page control and what it holds, as its tab order says.
+  QWidget* w = Form().PageControl1;
+  while (w != &box && w->nextInFocusChain() != Form().PageControl1) w = w->nextInFocusChain();
+  EXPECT_EQ(w, &box);
   EXPECT_TRUE(box.focusPolicy() & Qt::TabFocus);
-  // In the focus chain after the page control and what it holds, as its tab order says.
-  QWidget* const pages = Form().PageControl1;
-  QWidget* w = pages;
-  bool reached = false;
-  for (int i = 0; i < 200 && !reached; ++i) {
-    w = w->nextInFocusChain();
-    reached = w == &box;
-    if (w == pages) break;
-  }
-  EXPECT_TRUE(reached);
 }
 
 TEST_F(PortPickerTest, PickingAnotherPortWhileConnectedMovesTheConnectionThere) {
@@ -76,9 +56,6 @@ TEST_F(PortPickerTest, PickingAnotherPortWhileConnectedMovesTheConnectionThere) 
     return ReadFileBytes(ConfigFile());
   }();
   Connect();
-  ASSERT_TRUE(Tick());
-  EXPECT_EQ(Form().Label14->text(), "Połączono z szafką nr 1");
-
   PickNext();  // COM3
   EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join("|").toStdString();
   EXPECT_EQ(Form().spComm1->ComPortNo(), 3);
@@ -86,8 +63,6 @@ TEST_F(PortPickerTest, PickingAnotherPortWhileConnectedMovesTheConnectionThere) 
   EXPECT_FALSE(driver_->Info("COM1").open);
   EXPECT_TRUE(driver_->Info("COM3").open);
   EXPECT_EQ(Box().currentText(), "COM3");
-  ASSERT_TRUE(Tick());
-  EXPECT_EQ(Form().Label14->text(), "Połączono z szafką nr 2");
 
   // Kept for the next start in a section of its own; every other byte as it was.
   EXPECT_TRUE(ReadFileBytes(ConfigFile()) == first_start + "[Port]\r\nComPortNo=3\r\n");
@@ -126,7 +101,7 @@ TEST_F(PortPickerTest, TheNextStartOpensTheLastPortPicked) {
 
   // A damaged or impossible value is passed over: the window starts on COM1 as ever.
   const std::string base = ReadFileBytes(ConfigFile());
-  for (const char* value : {"", "abc", "0", "3x", "-3", "65536", "99999999999"}) {
+  for (const char* value : {"", "abc", "0", "3x", "-3", "65536"}) {
     SCOPED_TRACE(value);
     WriteFileBytes(ConfigFile(),
                    base.substr(0, base.find("[Port]")) + "[Port]\r\nComPortNo=" + value + "\r\n");
@@ -147,15 +122,6 @@ TEST_F(PortPickerTest, AConfigIniThatCannotBeWrittenIsReportedAndThePickStillHol
       << dialogs_.errors[0].toStdString();
   EXPECT_EQ(Form().spComm1->ComPortNo(), 3);
   EXPECT_TRUE(ReadFileBytes(ConfigFile()) == before);
-}
-
-TEST_F(PortPickerTest, AnAdapterPluggedInAppearsAndThePortInUseStaysSelected) {
-  Form().spComm1->SetComPortNo(3);
-  MapPorts({"COM1", "COM2", "COM3"});
-  const serial::TMessage changed{win::WM_DEVICECHANGE, win::DBT_DEVNODES_CHANGED, 0};
-  EXPECT_TRUE(Box().DeviceChange(changed));
-  EXPECT_EQ(Items(), QStringList({"COM1", "COM2", "COM3"}));
-  EXPECT_EQ(Box().currentText(), "COM3");
 }
 
 }  // namespace

@@ -3,15 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "discovery/port_enumeration.h"
-#include "platform/fake/fake_device_setup.h"
-#include "platform/fake/fake_serial.h"
-#include "platform/memory_registry.h"
-#include "serial/spcomm.h"
+#include "port_fixture.h"
 
 namespace veldoran::serial {
 namespace {
@@ -20,26 +15,10 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-class DeviceListTest : public ::testing::Test {
+class DeviceListTest : public testing::FakePortsTest {
  protected:
   DeviceListTest() {
-    for (const char* port : {"COM1", "COM3", "COM5"}) driver->AddPort(port);
-    // COM7 is in the map but has no device behind it (unplugged between listing and opening).
-    Map({"COM5", "COM1", "COM3", "COM7"});
-    setup->InstallModules();
     comm->AddListener(TspNotifyEvent::Of<DeviceListTest, &DeviceListTest::Heard>(this));
-  }
-  ~DeviceListTest() override {
-    comm.reset();
-    main.ProcessUntil([] { return detail::RunningCommThreads() == 0; });
-  }
-
-  void Map(const std::vector<std::string>& ports) {
-    std::vector<win::MemoryRegistry::Value> values;
-    for (const std::string& port : ports) {
-      values.push_back({"\\Device\\" + port, win::REG_SZ, win::SzBytes(port)});
-    }
-    registry->ReplaceValues(win::HKEY_LOCAL_MACHINE, discovery::kSerialCommKey, values);
   }
 
   int MapWalks() const {
@@ -58,12 +37,6 @@ class DeviceListTest : public ::testing::Test {
 
   void Heard(TObject* /*sender*/, std::int32_t code) { codes.push_back(code); }
 
-  const std::shared_ptr<win::FakeSerialDriver> driver = std::make_shared<win::FakeSerialDriver>();
-  const std::shared_ptr<win::MemoryRegistry> registry = std::make_shared<win::MemoryRegistry>();
-  const std::shared_ptr<win::FakeDeviceSetup> setup =
-      std::make_shared<win::FakeDeviceSetup>(registry);
-  LoopMainThread main;
-  std::unique_ptr<TspComm> comm = std::make_unique<TspComm>(nullptr, main, driver, registry, setup);
   std::vector<std::int32_t> codes;
 };
 
@@ -103,28 +76,23 @@ TEST_F(DeviceListTest, ListIsBuiltOnFirstUseThenCachedUntilRefreshed) {
   EXPECT_THAT(setup->Calls(), IsEmpty());  // the quick mode never scans devices
 }
 
-TEST_F(DeviceListTest, AnEmptyListIsNoCacheAndIsLookedForAgainEachTime) {
-  Map({});
-  comm->FillDeviceList(nullptr);
-  comm->FillDeviceList(nullptr);
-  EXPECT_EQ(MapWalks(), 2);
-  EXPECT_EQ(comm->SelectedDeviceIndex(), -1);
-  Map({"COM3"});
-  comm->FillDeviceList(nullptr);
-  EXPECT_EQ(comm->DeviceCount(), 1);
-}
-
-TEST_F(DeviceListTest, LookUpsOutsideTheListFindNothing) {
+TEST_F(DeviceListTest, LookUpsOutsideTheListFindNothingAndAnEmptyListIsNoCache) {
   comm->FillDeviceList(nullptr);
   EXPECT_EQ(comm->GetDevice(-1), nullptr);
   EXPECT_EQ(comm->GetDevice(comm->DeviceCount()), nullptr);
   EXPECT_EQ(comm->IndexOfPortNo(5), 2);
-  EXPECT_EQ(comm->IndexOfPortNo(4), -1);
   EXPECT_EQ(comm->IndexOfPortNo(5 + 0x10000), -1);  // all 32 bits compared
   comm->SetComPortNo(5);
   EXPECT_EQ(comm->SelectedDeviceIndex(), 2);
   comm->SetComPortNo(4);
   EXPECT_EQ(comm->SelectedDeviceIndex(), -1);
+
+  Map({});
+  comm->RefreshDevices();
+  const int walks = MapWalks();
+  comm->FillDeviceList(nullptr);  // nothing found: looked for again each time
+  comm->FillDeviceList(nullptr);
+  EXPECT_EQ(MapWalks(), walks + 2);
 }
 
 TEST_F(DeviceListTest, SelectingAnEntryMovesAnOpenPortEvenToTheSameNumber) {
@@ -184,34 +152,13 @@ TEST_F(DeviceListTest, OnlyBroadcastsAboutPortsOrDeviceNodesRebuildTheList) {
   };
   int walks = MapWalks();
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "wParam " << c.message.WParam);
+    SCOPED_TRACE(::testing::Message() << "wParam " << c.message.WParam);
     codes.clear();
     EXPECT_EQ(comm->DeviceChanged(c.message), c.refreshes);
     EXPECT_EQ(MapWalks(), walks + (c.refreshes ? 1 : 0));
     EXPECT_EQ(codes.size(), c.refreshes ? 1u : 0u);
     walks = MapWalks();
   }
-}
-
-TEST_F(DeviceListTest, FullModesCaptionPortsWithTheirDevices) {
-  registry->PutString(win::HKEY_LOCAL_MACHINE, "SYSTEM\\Enum\\X\\Device Parameters", "PortName",
-                      "COM3");
-  win::FakeDevice adapter;
-  adapter.setup_class = discovery::kPortsClass;
-  adapter.hardware_key = "SYSTEM\\Enum\\X\\Device Parameters";
-  adapter.properties[win::SPDRP_DEVICEDESC] = win::SzBytes("USB-SERIAL CH340");
-  setup->AddDevice(adapter);
-
-  comm->SetEnumPorts(epFullPresent);
-  EXPECT_THAT(setup->Calls(), IsEmpty());  // a plain stored value until the next enumeration
-  TspDeviceItems items;
-  comm->FillDeviceList(&items);
-  EXPECT_THAT(Texts(items), ElementsAre("COM3 (USB-SERIAL CH340)"));
-  comm->SetEnumPorts(epFullInfo);
-  comm->RefreshDevices();
-  comm->FillDeviceList(&items);
-  EXPECT_THAT(Texts(items), ElementsAre("COM1", "COM3 (USB-SERIAL CH340)", "COM5", "COM7"));
-  EXPECT_EQ(setup->LoadCount("SetupAPI.dll"), 1);  // loaded once for both enumerations
 }
 
 }  // namespace

@@ -78,18 +78,5 @@ TEST_F(DeviceWatchTest, ABurstOfChangesGivesOneMessageOnceItIsOver) {
   EXPECT_EQ(watch.WatchedPaths(), QStringList{Q(dir_ / "config")});
 }
 
-TEST_F(DeviceWatchTest, EachFolderIsWatchedAndNothingComesWithoutAChange) {
-  fs::create_directories(dir_ / "a");
-  fs::create_directories(dir_ / "b");
-  DeviceChangeWatch watch({dir_ / "a", dir_ / "b", dir_ / "a" / "missing"}, record_, 50ms);
-  QStringList watched = watch.WatchedPaths();
-  watched.sort();
-  EXPECT_EQ(watched, QStringList({Q(dir_ / "a"), Q(dir_ / "b")}));
-  ProcessFor(200ms);
-  EXPECT_TRUE(messages_.empty());
-  testing::WriteFileBytes(dir_ / "b" / "ttyUSB0", "");
-  EXPECT_TRUE(ProcessUntil([&] { return messages_.size() == 1; }));
-}
-
 }  // namespace
 }  // namespace veldoran::discovery
