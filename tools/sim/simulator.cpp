@@ -185,8 +185,8 @@ bool Simulator::Start(std::string& error) {
     }
   } else {
     // As a newly plugged USB adapter: the first free number from COM3 up (COM1 and COM2 are
-    // traditionally the machine's own ports).
-    const auto n = portmap::RegisterLowestFree(Device(), kFirstAdapterPort);
+    // the on-board ports').
+    const auto n = portmap::RegisterLowestFree(Device(), portmap::kFirstAssigned);
     if (!n) {
       error = "cannot register a COM port in " + portmap::Directory().string();
       pty_.Close();

@@ -26,8 +26,6 @@ std::string CommandHelp();
 // Where a COM link points while the simulated adapter is unplugged: a path that never exists,
 // so the port is listed as not present and its number stays reserved.
 inline constexpr const char* kUnpluggedDevice = "/dev/pts/veldoran-unplugged";
-// Without a port named, the first free number from this one up is taken.
-inline constexpr int kFirstAdapterPort = 3;
 
 class Simulator {
  public:
