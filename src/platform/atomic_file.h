@@ -1,5 +1,7 @@
-// Replacing a file's contents so that it is at every moment either the old or the new file: a
-// crash, a killed process or a full disk never leaves a half-written one.
+// Whole-file reads, and replacing a file's contents so that it is at every moment either the old
+// or the new file: a crash, a killed process or a full disk never leaves a half-written one.
+// Paths are std::filesystem::path, so names outside the ANSI code page (a folder with Polish
+// letters on a Windows set to another language) work on Windows too.
 #pragma once
 
 #include <filesystem>
@@ -19,5 +21,15 @@ struct FileResult {
 // replaced even where the folder would allow it. On failure the old file is untouched and the
 // temporary file is removed.
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes);
+
+struct ReadResult {
+  bool ok = true;
+  bool missing = false;  // the file does not exist (ok is false then)
+  std::string bytes;
+  std::string error;  // why it failed, for a person to read; empty when ok or missing
+};
+
+// Reads the whole file as it is (no conversion of line ends or text).
+ReadResult ReadFileContents(const std::filesystem::path& path);
 
 }  // namespace veldoran::platform

@@ -1,9 +1,9 @@
 // The port component's device list: built on first use and then cached, rebuilt on a device
 // change, the switch to a listed port, and records that never outlive their list.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "port_fixture.h"
@@ -11,9 +11,8 @@
 namespace veldoran::serial {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::StartsWith;
+using Strings = std::vector<std::string>;
+using Codes = std::vector<std::int32_t>;
 
 class DeviceListTest : public testing::FakePortsTest {
  protected:
@@ -45,7 +44,7 @@ TEST_F(DeviceListTest, ListIsBuiltOnFirstUseThenCachedUntilRefreshed) {
   EXPECT_EQ(comm->DeviceCount(), 0);
   TspDeviceItems items;
   comm->FillDeviceList(&items);
-  EXPECT_THAT(Texts(items), ElementsAre("COM1", "COM3", "COM5", "COM7"));
+  EXPECT_EQ(Texts(items), (Strings{"COM1", "COM3", "COM5", "COM7"}));
   for (int i = 0; i < comm->DeviceCount(); ++i) {
     EXPECT_EQ(comm->GetDevice(i)->Index, i);
     EXPECT_EQ(comm->GetDevice(i)->Owner, comm.get());
@@ -60,20 +59,20 @@ TEST_F(DeviceListTest, ListIsBuiltOnFirstUseThenCachedUntilRefreshed) {
   comm->FillDeviceList(nullptr);
   EXPECT_EQ(Texts(again), Texts(items));
   EXPECT_EQ(MapWalks(), 1);
-  EXPECT_THAT(codes, IsEmpty());
+  EXPECT_TRUE(codes.empty());
 
   // ...until the list is rebuilt. The records the old items referred to are gone with it.
   comm->RefreshDevices();
-  EXPECT_THAT(codes, ElementsAre(kNotifyPortChanged));
+  EXPECT_EQ(codes, (Codes{kNotifyPortChanged}));
   EXPECT_EQ(comm->DeviceCount(), 5);
   for (const TspDeviceItem& item : items) EXPECT_TRUE(item.record.expired()) << item.text;
   comm->FillDeviceList(&items);
-  EXPECT_THAT(Texts(items), ElementsAre("COM1", "COM2", "COM3", "COM5", "COM7"));
+  EXPECT_EQ(Texts(items), (Strings{"COM1", "COM2", "COM3", "COM5", "COM7"}));
 
   // Destroying the component frees the records too.
   comm.reset();
   for (const TspDeviceItem& item : items) EXPECT_TRUE(item.record.expired()) << item.text;
-  EXPECT_THAT(setup->Calls(), IsEmpty());  // the quick mode never scans devices
+  EXPECT_TRUE(setup->Calls().empty());  // the quick mode never scans devices
 }
 
 TEST_F(DeviceListTest, LookUpsOutsideTheListFindNothingAndAnEmptyListIsNoCache) {
@@ -103,12 +102,12 @@ TEST_F(DeviceListTest, SelectingAnEntryMovesAnOpenPortEvenToTheSameNumber) {
 
   comm->SelectDevice(-1);
   comm->SelectDevice(comm->DeviceCount());
-  EXPECT_THAT(codes, IsEmpty());
+  EXPECT_TRUE(codes.empty());
   EXPECT_EQ(comm->ComPortNo(), 1);
 
   comm->SelectDevice(0);  // the current port: closed and opened again
   EXPECT_EQ(driver->Info("COM1").opens, 2);
-  EXPECT_THAT(codes, ElementsAre(kNotifyClosed, kNotifyOpened, kNotifyPortChanged));
+  EXPECT_EQ(codes, (Codes{kNotifyClosed, kNotifyOpened, kNotifyPortChanged}));
 
   comm->SelectDevice(1);
   EXPECT_EQ(comm->ComPortNo(), 3);
@@ -123,11 +122,12 @@ TEST_F(DeviceListTest, SelectingAnEntryMovesAnOpenPortEvenToTheSameNumber) {
     comm->SelectDevice(3);
     ADD_FAILURE() << "no open error";
   } catch (const ESerialError& e) {
-    EXPECT_THAT(e.what(), StartsWith("Device \"COM7\" Open Error !!!\r"));
+    EXPECT_TRUE(std::string_view(e.what()).starts_with("Device \"COM7\" Open Error !!!\r"))
+        << e.what();
   }
   EXPECT_EQ(comm->ComPortNo(), 7);
   EXPECT_FALSE(comm->Active());
-  EXPECT_THAT(codes, ElementsAre(kNotifyClosed));
+  EXPECT_EQ(codes, (Codes{kNotifyClosed}));
 }
 
 TEST_F(DeviceListTest, OnlyBroadcastsAboutPortsOrDeviceNodesRebuildTheList) {

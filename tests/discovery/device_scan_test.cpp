@@ -3,12 +3,12 @@
 // arguments, what lands in the records, and the registry and text routines.
 #include "discovery/device_scan.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/fake/fake_device_setup.h"
@@ -17,8 +17,8 @@
 namespace veldoran::discovery {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using Strings = std::vector<std::string>;
+
 using win::FakeDeviceSetup;
 using win::HKEY_LOCAL_MACHINE;
 
@@ -79,7 +79,7 @@ TEST_F(DeviceScanTest, EntryPointsAreLookedUpInOrderOncePerInterface) {
   // The next scan on this interface loads nothing; a new interface loads for itself.
   setup->ClearCalls();
   EXPECT_TRUE(DeviceScan(setup, registry).LoadSetupApi());
-  EXPECT_THAT(setup->Calls(), IsEmpty());
+  EXPECT_TRUE(setup->Calls().empty());
   const auto other = std::make_shared<FakeDeviceSetup>(registry);
   other->InstallModules(/*cm_in_setupapi=*/false);
   EXPECT_TRUE(DeviceScan(other, registry).LoadSetupApi());
@@ -117,8 +117,8 @@ TEST_F(DeviceScanTest, AMissingRequiredEntryPointFailsTheLoadAndFreesBothModules
   TspScanList list;
   scan.ScanDevices(kPortsClass, true, false, list);
   DeviceScan(nullptr, registry).ScanDevices(kPortsClass, true, false, list);
-  EXPECT_THAT(list, IsEmpty());
-  EXPECT_THAT(setup->Calls(), ElementsAre("LoadLibraryA SetupAPI.dll"));
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(setup->Calls(), (Strings{"LoadLibraryA SetupAPI.dll"}));
 }
 
 TEST_F(DeviceScanTest, DeviceModeReadsEachDeviceWithTheCallsInOrder) {
@@ -142,13 +142,13 @@ TEST_F(DeviceScanTest, DeviceModeReadsEachDeviceWithTheCallsInOrder) {
   EXPECT_EQ(r.Children, "CHILD\\A;CHILD\\B");
 
   const std::vector<std::string> calls = setup->Calls();
-  EXPECT_THAT(Names(calls),
-              ElementsAre("SetupDiGetClassDevsA", "SetupDiEnumDeviceInfo", "property 9",
-                          "property 4", "property 14", "property 0", "property 11",
-                          "SetupDiOpenDevRegKey", "LoadLibraryA", "GetProcAddress", "ZwQueryKey",
-                          "ZwQueryKey", "FreeLibrary", "SetupDiGetDeviceInstanceIdA",
-                          "CM_Get_Device_ID_List_SizeA", "CM_Get_Device_ID_ListA",
-                          "SetupDiEnumDeviceInfo", "SetupDiDestroyDeviceInfoList"));
+  EXPECT_EQ(
+      Names(calls),
+      (Strings{"SetupDiGetClassDevsA", "SetupDiEnumDeviceInfo", "property 9", "property 4",
+               "property 14", "property 0", "property 11", "SetupDiOpenDevRegKey", "LoadLibraryA",
+               "GetProcAddress", "ZwQueryKey", "ZwQueryKey", "FreeLibrary",
+               "SetupDiGetDeviceInstanceIdA", "CM_Get_Device_ID_List_SizeA",
+               "CM_Get_Device_ID_ListA", "SetupDiEnumDeviceInfo", "SetupDiDestroyDeviceInfoList"}));
   EXPECT_EQ(calls[0], "SetupDiGetClassDevsA " + win::GuidText(kPortsClass) +
                           " enumerator=- parent=- flags=0x2");
   EXPECT_EQ(calls[1], "SetupDiEnumDeviceInfo set=1 index=0 cbSize=" +
@@ -197,7 +197,7 @@ TEST_F(DeviceScanTest, WhatCannotBeReadStaysEmptyAndTheRecordIsStillAdded) {
   setup->ClearCalls();
   scan.ScanDevices(kPortsClass, false, false, list);
   EXPECT_EQ(list.size(), 2u);
-  EXPECT_THAT(setup->CallsOf("SetupDiDestroyDeviceInfoList"), IsEmpty());
+  EXPECT_TRUE(setup->CallsOf("SetupDiDestroyDeviceInfoList").empty());
   EXPECT_EQ(setup->OpenSets(), 0);
 }
 
@@ -214,13 +214,13 @@ TEST_F(DeviceScanTest, InterfaceModeAsksTheDetailSizeThenReadsThePath) {
   EXPECT_EQ(list[0].record->RegistryKey + list[0].record->PnPPortName, "");  // not read here
 
   const std::vector<std::string> calls = setup->Calls();
-  EXPECT_THAT(Names(calls),
-              ElementsAre("SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces",
-                          "SetupDiGetDeviceInterfaceDetailA", "SetupDiEnumDeviceInterfaces",
-                          "SetupDiGetDeviceInterfaceDetailA", "SetupDiGetDeviceInterfaceDetailA",
-                          "property 9", "property 4", "property 14", "property 0", "property 11",
-                          "SetupDiEnumDeviceInterfaces", "SetupDiDestroyDeviceInfoList"));
-  EXPECT_THAT(calls[0], ::testing::EndsWith("flags=0x12"));
+  EXPECT_EQ(Names(calls),
+            (Strings{"SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces",
+                     "SetupDiGetDeviceInterfaceDetailA", "SetupDiEnumDeviceInterfaces",
+                     "SetupDiGetDeviceInterfaceDetailA", "SetupDiGetDeviceInterfaceDetailA",
+                     "property 9", "property 4", "property 14", "property 0", "property 11",
+                     "SetupDiEnumDeviceInterfaces", "SetupDiDestroyDeviceInfoList"}));
+  EXPECT_TRUE(std::string_view(calls[0]).ends_with("flags=0x12")) << calls[0];
   const std::string devinfo = " devinfo=" + std::to_string(sizeof(win::SP_DEVINFO_DATA));
   EXPECT_EQ(calls[4],
             "SetupDiGetDeviceInterfaceDetailA set=1 dev=" + dev + " detail=- size=0" + devinfo);

@@ -3,11 +3,11 @@
 // the device scan in the three modes.
 #include "discovery/port_enumeration.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,8 +17,8 @@
 namespace veldoran::discovery {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using Strings = std::vector<std::string>;
+
 using win::HKEY_LOCAL_MACHINE;
 
 class PortEnumerationTest : public ::testing::Test {
@@ -84,9 +84,9 @@ TEST_F(PortEnumerationTest, MapIsListedInNumberOrderUpperCasedFirstValueWinning)
        {"\\Device\\First", "COM3"},
        {"\\Device\\Second", "COM3"},
        {"\\Device\\com0com10", "CNCA0"}});
-  EXPECT_THAT(Ports(), ElementsAre("COM1 \\Device\\Serial0 1", "COM2 \\Device\\Serial1 2",
-                                   "COM3 \\Device\\First 3", "COM5 \\Device\\VCP0 5",
-                                   "COM10 \\Device\\Serial9 10"));
+  EXPECT_EQ(Ports(), (Strings{"COM1 \\Device\\Serial0 1", "COM2 \\Device\\Serial1 2",
+                              "COM3 \\Device\\First 3", "COM5 \\Device\\VCP0 5",
+                              "COM10 \\Device\\Serial9 10"}));
   // Each value read with fresh 260-character buffers, up to the first call that fails.
   const std::string key = "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
   const std::vector<std::string> calls = registry->Calls();
@@ -109,13 +109,13 @@ TEST_F(PortEnumerationTest, ValuesThatNameNoUsablePortArePassedOverAndTheRestLis
        {"\\Device\\Long", "COM9" + std::string(300, '0')},  // data too long
        {"\\Device\\VCP1", "COM6"}});
   registry->PutValue(HKEY_LOCAL_MACHINE, kSerialCommKey, "\\Device\\NoNul", win::REG_SZ, "COM4");
-  EXPECT_THAT(Ports(), ElementsAre("COM1 \\Device\\Serial0 1", "COM4 \\Device\\NoNul 4",
-                                   "COM6 \\Device\\VCP1 6"));
+  EXPECT_EQ(Ports(), (Strings{"COM1 \\Device\\Serial0 1", "COM4 \\Device\\NoNul 4",
+                              "COM6 \\Device\\VCP1 6"}));
   // Without the map, or when it cannot be read, nothing is listed.
   registry->FailCalls("RegEnumValueA", win::ERROR_ACCESS_DENIED, -1);
-  EXPECT_THAT(Ports(), IsEmpty());
+  EXPECT_TRUE(Ports().empty());
   registry->RemoveKey(HKEY_LOCAL_MACHINE, kSerialCommKey);
-  EXPECT_THAT(Ports(), IsEmpty());
+  EXPECT_TRUE(Ports().empty());
   EXPECT_EQ(registry->OpenKeys(), 0);
 }
 
@@ -128,8 +128,8 @@ TEST(AddPortSorted, InsertsBeforeTheFirstGreaterNumberAndSkipsAnEqualEntry) {
   AddPortSorted(list, {"COM1", "\\Device\\E", 1});
   std::vector<std::string> listed;
   for (const TspPortEntry& e : list) listed.push_back(e.PortName + e.DeviceName);
-  EXPECT_THAT(listed, ElementsAre("COM1\\Device\\E", "COM2\\Device\\B", "COM5\\Device\\A",
-                                  "COM5\\Device\\C"));
+  EXPECT_EQ(listed,
+            (Strings{"COM1\\Device\\E", "COM2\\Device\\B", "COM5\\Device\\A", "COM5\\Device\\C"}));
 }
 
 TEST_F(PortEnumerationTest, QuickModeListsBareNamesAndFullInfoDescribesMatchedPorts) {
@@ -139,10 +139,10 @@ TEST_F(PortEnumerationTest, QuickModeListsBareNamesAndFullInfoDescribesMatchedPo
   AddPortDevice("COM3", "Second device", true, kModemClass);  // COM3 is matched once only
   AddPortDevice("COM7", "Not in the map");
 
-  EXPECT_THAT(Captions(epQuickAll), ElementsAre("COM1", "COM2", "COM3"));
-  EXPECT_THAT(setup->Calls(), IsEmpty());
+  EXPECT_EQ(Captions(epQuickAll), (Strings{"COM1", "COM2", "COM3"}));
+  EXPECT_TRUE(setup->Calls().empty());
 
-  EXPECT_THAT(Captions(epFullInfo), ElementsAre("COM1", "COM2", "COM3 (USB Serial Port)"));
+  EXPECT_EQ(Captions(epFullInfo), (Strings{"COM1", "COM2", "COM3 (USB Serial Port)"}));
   const TspDevice& com3 = *records_[2];
   EXPECT_EQ(com3.Service + "|" + com3.Driver + "|" + com3.Manufacturer + "|" + com3.PnPPortName +
                 "|" + com3.RegistryKey,
@@ -181,13 +181,17 @@ TEST_F(PortEnumerationTest, FullPresentLeavesOutPortsWithoutAPresentDevice) {
   AddPortDevice("COM1", "Communications Port");
   AddPortDevice("COM2", "Unplugged adapter", /*present=*/false);
   AddPortDevice("COM3", "USB Serial Port");
-  EXPECT_THAT(Captions(epFullPresent),
-              ElementsAre("COM1 (Communications Port)", "COM3 (USB Serial Port)"));
-  EXPECT_THAT(setup->CallsOf("SetupDiGetClassDevsA").front(), ::testing::EndsWith("flags=0x12"));
-  EXPECT_THAT(setup->CallsOf("SetupDiGetClassDevsA").back(), ::testing::EndsWith("flags=0x2"));
+  EXPECT_EQ(Captions(epFullPresent),
+            (Strings{"COM1 (Communications Port)", "COM3 (USB Serial Port)"}));
+  EXPECT_TRUE(
+      std::string_view(setup->CallsOf("SetupDiGetClassDevsA").front()).ends_with("flags=0x12"))
+      << setup->CallsOf("SetupDiGetClassDevsA").front();
+  EXPECT_TRUE(
+      std::string_view(setup->CallsOf("SetupDiGetClassDevsA").back()).ends_with("flags=0x2"))
+      << setup->CallsOf("SetupDiGetClassDevsA").back();
   // When the scan cannot run at all, every port is listed.
   setup->RemoveModule("SetupAPI.dll");
-  EXPECT_THAT(Captions(epFullPresent), ElementsAre("COM1", "COM2", "COM3"));
+  EXPECT_EQ(Captions(epFullPresent), (Strings{"COM1", "COM2", "COM3"}));
 }
 
 }  // namespace
