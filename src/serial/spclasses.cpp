@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/device_setup_api.h"
+
 namespace veldoran::serial {
 
 namespace {
@@ -38,6 +40,7 @@ TspBaseIO::~TspBaseIO() {
     worker_->Terminate();
     worker_->WaitFor();
   }
+  ClearDevices();
   ReleaseHandle();  // the derived classes have closed the port; this only makes sure
   for (win::OVERLAPPED* ov : {&read_overlapped_, &write_overlapped_, block_write_overlapped_}) {
     if (ov->hEvent) api_->CloseHandle(ov->hEvent);
@@ -236,6 +239,56 @@ void TspBaseIO::RemoveListener(TspNotifyEvent listener) {
 }
 
 void TspBaseIO::NotifyListeners(std::int32_t code) { listeners_.Notify(this, code); }
+
+// --- device list ---
+
+const TspDevice* TspBaseIO::GetDevice(int index) const {
+  if (index < 0 || index >= DeviceCount()) return nullptr;
+  return devices_[static_cast<std::size_t>(index)].record.get();
+}
+
+int TspBaseIO::IndexOfPortNo(std::int32_t no) const {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    if (devices_[i].record->PortNo == no) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void TspBaseIO::AddDevice(std::unique_ptr<TspDevice> record) {
+  if (!record) return;
+  record->Index = DeviceCount();
+  record->Owner = this;
+  std::string text = record->Caption;
+  devices_.push_back(DeviceEntry{std::move(text), std::shared_ptr<TspDevice>(std::move(record))});
+}
+
+void TspBaseIO::ClearDevices() { devices_.clear(); }
+
+void TspBaseIO::FillDeviceList(TspDeviceItems* items) {
+  if (DeviceCount() == 0) EnumDevices();
+  if (!items) return;
+  items->clear();
+  items->reserve(devices_.size());
+  for (const DeviceEntry& entry : devices_) {
+    items->push_back(TspDeviceItem{entry.text, entry.record});
+  }
+}
+
+void TspBaseIO::RefreshDevices() { NotifyListeners(kNotifyPortChanged); }
+
+void TspBaseIO::SelectDevice(int /*index*/) { NotifyListeners(kNotifyPortChanged); }
+
+bool TspBaseIO::DeviceChanged(const TMessage& message) {
+  if (message.Msg != win::WM_DEVICECHANGE) return false;
+  bool changed = message.WParam == win::DBT_DEVNODES_CHANGED;
+  if (message.WParam == win::DBT_DEVICEARRIVAL || message.WParam == win::DBT_DEVICEREMOVECOMPLETE) {
+    // A broadcast without its header says nothing about ports.
+    const auto* header = reinterpret_cast<const win::DEV_BROADCAST_HDR*>(message.LParam);
+    changed = header && header->dbch_devicetype == win::DBT_DEVTYP_PORT;
+  }
+  if (changed) RefreshDevices();
+  return changed;
+}
 
 void TspBaseIO::LogMessage(int level, std::string_view text) {
   if (!log_) return;

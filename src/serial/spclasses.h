@@ -1,7 +1,7 @@
 // The base I/O object of the serial layer: the device handle, the stored Active of a component
-// being loaded, the listener list, the trace log, the terminal link, the attached data
-// processor, the common fatal-error path, the generic worker thread, and the events every port
-// has (received data, closed, fatal error).
+// being loaded, the listener list, the device list, the trace log, the terminal link, the
+// attached data processor, the common fatal-error path, the generic worker thread, and the events
+// every port has (received data, closed, fatal error).
 #pragma once
 
 #include <atomic>
@@ -9,9 +9,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "discovery/device_info.h"
 #include "platform/serial_api.h"
 #include "serial/abstract_data_processor.h"
+#include "serial/comm_threads.h"
 #include "serial/component.h"
 #include "serial/log_file.h"
 #include "serial/main_thread.h"
@@ -21,6 +24,10 @@
 #include "serial/thread_io.h"
 
 namespace veldoran::serial {
+
+using discovery::TspDevice;
+using discovery::TspDeviceItem;
+using discovery::TspDeviceItems;
 
 class TspBaseIO : public TComponent {
  public:
@@ -48,6 +55,33 @@ class TspBaseIO : public TComponent {
   virtual int AddListener(TspNotifyEvent listener);
   virtual void RemoveListener(TspNotifyEvent listener);
   virtual void NotifyListeners(std::int32_t code);
+  int ListenerCount() const { return listeners_.Count(); }
+
+  // ---- Device list: one record per serial port, in ascending port-number order ----
+  // Built on the first FillDeviceList, then kept (a cache) until RefreshDevices rebuilds it.
+  // A record from GetDevice is valid until the list is cleared; a picker's items hold their
+  // records weakly, so a record is never used after its list let go of it. Main thread only.
+  int DeviceCount() const { return static_cast<int>(devices_.size()); }
+  // The record at `index`, or null outside the list.
+  const TspDevice* GetDevice(int index) const;
+  // The first index whose record has PortNo `no`, or -1.
+  int IndexOfPortNo(std::int32_t no) const;
+  // Appends `record` under its Caption, setting its Index and Owner.
+  virtual void AddDevice(std::unique_ptr<TspDevice> record);
+  virtual void ClearDevices();
+  // Appends the ports found on the machine (called on an empty list).
+  virtual void EnumDevices() = 0;
+  // Builds the list if it is empty; then, with `items`, replaces them by the list's entries.
+  virtual void FillDeviceList(TspDeviceItems* items);
+  // Tells the listeners the list changed (kNotifyPortChanged); a port component also rebuilds it.
+  virtual void RefreshDevices();
+  // Tells the listeners (kNotifyPortChanged); a port component also switches to the entry's port.
+  virtual void SelectDevice(int index);
+  // The index of the entry of the current port, or -1.
+  virtual int SelectedDeviceIndex() = 0;
+  // A device-change broadcast (WM_DEVICECHANGE, LParam pointing at its DEV_BROADCAST_HDR):
+  // true, with the list rebuilt, when it says that devices or ports came or went.
+  virtual bool DeviceChanged(const TMessage& message);
 
   virtual void SendChar(std::uint8_t value) = 0;
   virtual void SendString(std::string_view text) = 0;
@@ -148,8 +182,14 @@ class TspBaseIO : public TComponent {
  private:
   friend class TspThreadIO;
 
+  struct DeviceEntry {
+    std::string text;
+    std::shared_ptr<TspDevice> record;  // the only owner
+  };
+
   bool stored_active_ = false;
   TspNotifyList listeners_;
+  std::vector<DeviceEntry> devices_;
   TspCustomLogFile* log_ = nullptr;
   TOnFatalErrorEvent on_fatal_error_;
   TOnReceived on_after_receive_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "discovery/port_enumeration.h"
+
 namespace veldoran::serial {
 
 using win::DWORD;
@@ -595,6 +597,28 @@ void TspCustomSerialComm::OpenHandle() {
   handle_ = api_->CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
                               win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED);
 }
+
+void TspCustomSerialComm::EnumDevices() {
+  // The device-setup interface is only needed (and taken) for the full modes.
+  discovery::DeviceScan scan(enum_ports_ == epQuickAll ? nullptr : DeviceSetup(), Registry());
+  for (auto& record : discovery::EnumeratePorts(enum_ports_, *Registry(), scan)) {
+    AddDevice(std::move(record));
+  }
+}
+
+void TspCustomSerialComm::RefreshDevices() {
+  ClearDevices();
+  FillDeviceList(nullptr);
+  NotifyListeners(kNotifyPortChanged);
+}
+
+void TspCustomSerialComm::SelectDevice(int index) {
+  const TspDevice* device = GetDevice(index);
+  if (!device) return;
+  SetComPortNo(static_cast<std::uint16_t>(device->PortNo));
+}
+
+int TspCustomSerialComm::SelectedDeviceIndex() { return IndexOfPortNo(com_port_no_); }
 
 void TspCustomSerialComm::SetComPortNo(std::uint16_t value) {
   const bool was_open = IsOpen();

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/device_info.h"
 #include "platform/device_setup_api.h"
 #include "platform/registry_api.h"
 #include "serial/comm_threads.h"
@@ -200,6 +201,11 @@ class TspCustomComm : public TspBaseIO {
   std::atomic<int> input_holds_{0};
 };
 
+using discovery::epFullInfo;
+using discovery::epFullPresent;
+using discovery::epQuickAll;
+using discovery::TspEnumPorts;
+
 class TspCustomSerialComm : public TspCustomComm {
  public:
   // `registry` and `setup` are the registry and device-setup interfaces the component uses for
@@ -241,6 +247,20 @@ class TspCustomSerialComm : public TspCustomComm {
   // stays open.
   virtual void ReadPnPId(std::string& id);
 
+  // How EnumDevices builds the device list; takes effect at the next enumeration.
+  TspEnumPorts EnumPorts() const { return enum_ports_; }
+  void SetEnumPorts(TspEnumPorts value) { enum_ports_ = value; }
+
+  // The ports of the serial-port map, in number order (in the full modes with what the device
+  // scan found about each).
+  void EnumDevices() override;
+  // Clears the list, enumerates anew and tells the listeners.
+  void RefreshDevices() override;
+  // Switches to the port of entry `index` (a ComPortNo write: an open port is closed and
+  // reopened there, even on the same number); nothing outside the list.
+  void SelectDevice(int index) override;
+  int SelectedDeviceIndex() override;
+
   const std::shared_ptr<win::RegistryApi>& Registry();
   const std::shared_ptr<win::DeviceSetupApi>& DeviceSetup();
 
@@ -249,6 +269,7 @@ class TspCustomSerialComm : public TspCustomComm {
 
  private:
   std::uint16_t com_port_no_ = 1;
+  TspEnumPorts enum_ports_ = epQuickAll;
   std::shared_ptr<win::RegistryApi> registry_;
   std::shared_ptr<win::DeviceSetupApi> setup_;
 };

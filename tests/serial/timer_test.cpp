@@ -89,6 +89,8 @@ class Worker : public TspBaseIO {
   void PurgeInput() override {}
   void PurgeOutput() override {}
   void PurgeAll() override {}
+  void EnumDevices() override {}
+  int SelectedDeviceIndex() override { return -1; }
   using TspBaseIO::StartThreads;
   using TspBaseIO::StopThreads;
   std::atomic<int> bodies{0};
