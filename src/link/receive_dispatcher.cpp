@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 #include <algorithm>
 
 #include "link/protocol.h"
@@ -122,12 +123,25 @@ void ReceiveDispatcher::EventRecord() {
   }
   rx.erase(0, p::event_record::kLength);
   MoveTo(controls_.ProgressBar2, slot / 10);
-  if (slot >= p::kLastEventSlot) {
-    MoveTo(controls_.ProgressBar2, 0);
-    dialogs_.ShowMessage(QStringLiteral("Odczytano %1 zdarzeń").arg(state_.EventCount));
-    controls_.heartbeat.Resume();
-    if (fill_events_grid_) fill_events_grid_();
-  }
+  if (slot >= p::kLastEventSlot) ReadEnded();
+}
+
+void ReceiveDispatcher::ReadEnded() {
+  MoveTo(controls_.ProgressBar2, 0);
+  controls_.heartbeat.Resume();
+  if (fill_events_grid_) fill_events_grid_();
+  // The box is modal: shown from here it would hold up every later delivery (the port waits
+  // for this handler to return) and the heartbeat would take the silence for a lost link.
+  // It opens once the handler has returned, from the event loop, and replies go on being
+  // handled while it is open. Line noise that ends "reads" one after another gets one box.
+  if (*read_end_box_) return;
+  *read_end_box_ = true;
+  QTimer::singleShot(0, &read_end_context_,
+                     [&dialogs = dialogs_, open = read_end_box_,
+                      text = QStringLiteral("Odczytano %1 zdarzeń").arg(state_.EventCount)] {
+                       dialogs.ShowMessage(text);
+                       *open = false;  // the dispatcher may be gone by now; the flag is shared
+                     });
 }
 
 QString ReceiveDispatcher::DateAndTime(std::int32_t clock_value) const {
