@@ -10,7 +10,7 @@ namespace veldoran::platform {
 
 struct FileResult {
   bool ok = true;
-  std::string error;  // why it failed, for a person to read; empty when ok
+  std::string error;  // why it failed, for the operator to read (UTF-8); empty when ok
 };
 
 // Writes `bytes` to a temporary file in the same folder, flushes it to the disk and renames it

@@ -35,8 +35,9 @@ void Config::LoadConfig() {
   if (loaded.status == ini::LoadStatus::kUnreadable) {
     unreadable_ = true;
     unreadable_reason_ = loaded.error;
-    dialogs_.ShowError(QStringLiteral("Unable to read %1.\n\n%2")
-                           .arg(PathText(path_), QString::fromLocal8Bit(loaded.error.c_str())));
+    dialogs_.ShowError(QStringLiteral("Nie można odczytać pliku %1.\n\n%2\n\nPlik nie zostanie "
+                                      "zastąpiony, aby nie utracić jego zawartości.")
+                           .arg(PathText(path_), QString::fromUtf8(loaded.error.c_str())));
   }
   const ini::Document& doc = loaded.document;
   const auto read = [&](const char* section, int n, std::string_view default_value) {
@@ -62,19 +63,15 @@ void Config::LoadConfig() {
   // Every value goes back to the file, so after the first start it holds all keys.
   if (!unreadable_) {
     ini::Document back = std::move(loaded.document);
-    std::string error;
-    if (!StoreAll(back, error)) {
-      ShowWriteError(error);
-    } else if (back.modified()) {
-      Write(back);
-    }
+    const QStringList refused = StoreAll(back);
+    if (back.modified() && Write(back) && !refused.isEmpty()) ShowRefused(refused);
   }
   UpdateLockerCaptions();
 }
 
 void Config::SaveConfig() {
   if (unreadable_) {
-    ShowWriteError("the file could not be read at start, so it is not replaced: " +
+    ShowWriteError("plik nie dał się odczytać przy uruchomieniu, więc nie zostanie zastąpiony: " +
                    unreadable_reason_);
     return;
   }
@@ -85,12 +82,8 @@ void Config::SaveConfig() {
     ShowWriteError(loaded.error);
     return;
   }
-  std::string error;
-  if (!StoreAll(loaded.document, error)) {
-    ShowWriteError(error);
-    return;
-  }
-  Write(loaded.document);
+  const QStringList refused = StoreAll(loaded.document);
+  if (Write(loaded.document) && !refused.isEmpty()) ShowRefused(refused);
 }
 
 void Config::UpdateLockerCaptions() {
@@ -100,30 +93,36 @@ void Config::UpdateLockerCaptions() {
   }
 }
 
-bool Config::StoreAll(ini::Document& doc, std::string& error) const {
+QStringList Config::StoreAll(ini::Document& doc) const {
+  QStringList refused;
   const auto store = [&](const char* section, int n, const QString& text) {
+    const QString key = QStringLiteral("[%1] %2").arg(QLatin1String(section)).arg(n);
     const auto bytes = ui::ToAnsi(text);
     if (!bytes) {
-      error = std::string("a value of [") + section + "] " + std::to_string(n) +
-              " holds a character Windows-1250 cannot store";
-      return false;
+      refused << key + QStringLiteral(
+                           ": wartość zawiera znak, którego nie ma w stronie kodowej "
+                           "Windows-1250.");
+      return;
     }
     const ini::Result result = doc.Set(section, std::to_string(n), *bytes);
-    if (!result.ok)
-      error = std::string("[") + section + "] " + std::to_string(n) + ": " + result.error;
-    return result.ok;
+    if (!result.ok) refused << key + QStringLiteral(": ") + QString::fromUtf8(result.error.c_str());
   };
-  for (int n = 1; n <= kLockerCount; ++n) {
-    if (!store(kLockers, n, controls_.StringGrid2->Cell(1, n))) return false;
-  }
+  for (int n = 1; n <= kLockerCount; ++n) store(kLockers, n, controls_.StringGrid2->Cell(1, n));
   for (int n = 1; n <= kUserCount; ++n) {
     const Tuser& user = users_[static_cast<std::size_t>(n)];
-    if (!store(kFirstNames, n, user.FirstName) || !store(kSurnames, n, user.Surname) ||
-        !store(kCardCodes, n, user.CardCode) || !store(kPermissions, n, user.Permissions)) {
-      return false;
-    }
+    store(kFirstNames, n, user.FirstName);
+    store(kSurnames, n, user.Surname);
+    store(kCardCodes, n, user.CardCode);
+    store(kPermissions, n, user.Permissions);
   }
-  return true;
+  return refused;
+}
+
+void Config::ShowRefused(const QStringList& refused) {
+  QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
+  text += QStringLiteral("\n\nTych wartości nie zapisano (w pliku zostały poprzednie):\n") +
+          refused.join(QLatin1Char('\n')) + QStringLiteral("\n\nPozostałe dane zostały zapisane.");
+  dialogs_.ShowError(text);
 }
 
 bool Config::Write(const ini::Document& doc) {
@@ -134,7 +133,7 @@ bool Config::Write(const ini::Document& doc) {
 
 void Config::ShowWriteError(const std::string& reason) {
   QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
-  if (!reason.empty()) text += QStringLiteral("\n\n") + QString::fromLocal8Bit(reason.c_str());
+  if (!reason.empty()) text += QStringLiteral("\n\n") + QString::fromUtf8(reason.c_str());
   dialogs_.ShowError(text);
 }
 

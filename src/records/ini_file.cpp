@@ -154,19 +154,19 @@ void Document::EndLastLine() {
 Result Document::Set(std::string_view section, std::string_view key, std::string_view value) {
   if (section.empty() || HasBlankAtAnEnd(section) || HasLineBreak(section) ||
       section.find(']') != section.npos) {
-    return Refuse("The section name \"" + std::string(section) + "\" cannot be stored.");
+    return Refuse("Nazwy sekcji „" + std::string(section) + "” nie można zapisać.");
   }
   if (key.empty() || HasBlankAtAnEnd(key) || HasLineBreak(key) || key.find('=') != key.npos ||
       key.front() == ';' || key.front() == '[') {
-    return Refuse("The key name \"" + std::string(key) + "\" cannot be stored.");
+    return Refuse("Nazwy klucza „" + std::string(key) + "” nie można zapisać.");
   }
 
   Section* s = FindSection(section);
   Line* line = s ? const_cast<Line*>(FindKey(*s, key)) : nullptr;
   if (line && ValueAsRead(line->raw_value()) == value) return {};  // nothing to change
   if (HasLineBreak(value)) {
-    return Refuse("The value of key " + std::string(key) + " in section [" + std::string(section) +
-                  "] holds a line break and cannot be stored.");
+    return Refuse("Wartość klucza " + std::string(key) + " w sekcji [" + std::string(section) +
+                  "] zawiera znak końca wiersza i nie można jej zapisać.");
   }
 
   modified_ = true;
@@ -216,12 +216,7 @@ std::string Document::Serialize() const {
 
 namespace {
 
-std::string Quote(const std::filesystem::path& path) {
-  std::string quoted = "\"";
-  quoted += path.string();
-  quoted += '"';
-  return quoted;
-}
+std::string Quote(const std::filesystem::path& path) { return "„" + path.string() + "”"; }
 
 std::string ErrorText(int err) { return std::system_category().message(err); }
 
@@ -233,7 +228,7 @@ LoadResult LoadFile(const std::filesystem::path& path) {
   if (fd < 0) {
     if (errno == ENOENT) return result;
     result.status = LoadStatus::kUnreadable;
-    result.error = "Cannot read " + Quote(path) + ": " + ErrorText(errno) + ".";
+    result.error = "Nie można odczytać pliku " + Quote(path) + ": " + ErrorText(errno) + ".";
     return result;
   }
   std::string bytes;
@@ -244,7 +239,7 @@ LoadResult LoadFile(const std::filesystem::path& path) {
     if (n < 0) {
       if (errno == EINTR) continue;
       result.status = LoadStatus::kUnreadable;
-      result.error = "Cannot read " + Quote(path) + ": " + ErrorText(errno) + ".";
+      result.error = "Nie można odczytać pliku " + Quote(path) + ": " + ErrorText(errno) + ".";
       ::close(fd);
       return result;
     }
