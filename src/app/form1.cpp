@@ -75,6 +75,7 @@ void FitCaption(QPushButton* button) {
 QLabel* Label(QWidget* parent, const QString& text, int x, int y, int w = 0, int h = 0,
               const QFont* font = nullptr) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
   if (font) label->setFont(*font);
   const QSize hint = label->sizeHint();
   label->setGeometry(x, y, std::max(w, hint.width()), std::max(h, hint.height()));

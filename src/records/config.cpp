@@ -89,7 +89,7 @@ void Config::SaveConfig() {
 void Config::UpdateLockerCaptions() {
   for (int n = 1; n <= kLockerCount; ++n) {
     controls_.CheckBoxes[static_cast<std::size_t>(n - 1)]->setText(
-        controls_.StringGrid2->Cell(1, n));
+        ui::PlainCaption(controls_.StringGrid2->Cell(1, n)));
   }
 }
 

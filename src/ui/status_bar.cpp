@@ -12,6 +12,7 @@ TStatusBar::TStatusBar(std::initializer_list<int> panel_widths, QWidget* parent)
   for (const int width : panel_widths) {
     auto* panel = new QLabel(this);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setTextFormat(Qt::PlainText);  // card codes and names from outside, never markup
     panel->setIndent(2);
     panel->setGeometry(x, 0, width, 19);
     panel->setPalette(pal);

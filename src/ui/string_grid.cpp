@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <algorithm>
 
+#include "ui/text.h"
+
 namespace veldoran::ui {
 
 StringGridModel::StringGridModel(int col_count, int row_count, QObject* parent)
@@ -22,7 +24,7 @@ int StringGridModel::columnCount(const QModelIndex& parent) const {
 QVariant StringGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
   const QString& text = Cell(index.column(), index.row() + 1);
-  if (role == Qt::ToolTipRole && text.isEmpty()) return {};
+  if (role == Qt::ToolTipRole) return text.isEmpty() ? QVariant() : QVariant(PlainToolTip(text));
   return text;
 }
 

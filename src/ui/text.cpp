@@ -13,6 +13,16 @@ QString FromAnsi(std::string_view bytes) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+QString PlainCaption(const QString& text) {
+  QString caption = text;
+  return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString PlainToolTip(const QString& text) {
+  return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+         QStringLiteral("</p>");
+}
+
 std::optional<std::string> ToAnsi(const QString& text) {
   return cp1250::Encode(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
                                             static_cast<std::size_t>(text.size())));

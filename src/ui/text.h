@@ -13,6 +13,12 @@ class QLineEdit;
 namespace veldoran::ui {
 
 QString FromAnsi(std::string_view bytes);
+
+// A caption for a button or check box that shows `text` as it stands: an "&" is not taken as
+// the mark of a keyboard shortcut.
+QString PlainCaption(const QString& text);
+// A tool tip that shows `text` as it stands, blanks included, even when it looks like markup.
+QString PlainToolTip(const QString& text);
 // The bytes of a text, or nothing when it holds a character the code page cannot.
 std::optional<std::string> ToAnsi(const QString& text);
 // For texts the program made itself from storable input: an unstorable character here is a

@@ -3,15 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
+#include <QTimer>
 #include <QTranslator>
 
 #include "app/translations.h"
 #include "support/qt_printers.h"
+#include "support/window_fixture.h"
+#include "ui/dialogs.h"
+#include "ui/status_bar.h"
+#include "ui/string_grid.h"
 
 namespace veldoran::app {
 namespace {
@@ -39,6 +48,60 @@ TEST(QtTranslation, StandardButtonsAndTheSaveDialogSpeakPolishWhateverTheLocale)
 
   QCoreApplication::removeTranslator(translator);
   delete translator;
+}
+
+class WindowPolishTest : public testing::WindowTest {
+ protected:
+  QLabel* Panel(int n) {
+    return Form().StatusBar1->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).at(n);
+  }
+};
+
+// Names and codes come from Config.ini and the wire: what looks like markup is shown as it
+// stands, blanks and all, and an "&" in a locker name is no keyboard shortcut.
+TEST_F(WindowPolishTest, DataIsShownAsPlainText) {
+  TForm1& f = Form();
+  f.Users[12].FirstName = "<b>Anna</b>";
+  f.Users[12].Surname = "Nowak";
+  f.StringGrid3->SetCell(2, 12, "<b>Anna</b>");
+  f.StringGrid3->SetCell(3, 12, "<b>12345");
+  Deliver("W......<b>12345...");
+  const QString shown = "<b>Anna</b>  Nowak";
+  ASSERT_EQ(f.StatusBar1->PanelText(3), shown);
+  const QFontMetrics metrics(Panel(3)->font());
+  EXPECT_GE(Panel(3)->sizeHint().width(), metrics.horizontalAdvance(shown));
+  EXPECT_GE(Panel(2)->sizeHint().width(), metrics.horizontalAdvance("Karta: <b>12345"));
+
+  f.StringGrid2->SetCell(1, 4, "Hala A&B");
+  f.UpdateLockerCaptions();
+  EXPECT_TRUE(f.CheckBoxes[3]->shortcut().isEmpty());
+  const QFontMetrics box_metrics(f.CheckBoxes[3]->font());
+  EXPECT_GE(f.CheckBoxes[3]->sizeHint().width(), box_metrics.horizontalAdvance("Hala A&B"));
+
+  const QModelIndex cell = f.StringGrid3->model()->index(11, 2);
+  QTextDocument tip;
+  tip.setHtml(f.StringGrid3->model()->data(cell, Qt::ToolTipRole).toString());
+  EXPECT_EQ(tip.toPlainText(), "<b>Anna</b>");
+}
+
+// A real message box: its text as it stands, in the window's font.
+TEST_F(WindowPolishTest, MessageBoxesShowPlainTextInTheWindowsFont) {
+  ui::QtDialogs dialogs(&Form());
+  QString text;
+  QFont font;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    text = label ? label->text() : QString();
+    font = label ? label->font() : QFont();
+    if (label && label->textFormat() != Qt::PlainText) text = "markup";
+    box->button(QMessageBox::Ok)->click();
+  });
+  dialogs.ShowError("Plik <b>x</b>");
+  EXPECT_EQ(text, "Plik <b>x</b>");
+  EXPECT_EQ(font.family(), Form().font().family());
+  EXPECT_EQ(font.pixelSize(), Form().font().pixelSize());
 }
 
 }  // namespace
