@@ -67,6 +67,21 @@ void ReceiveDispatcher::Receive(const void* buffer, std::uint32_t received) {
 
 void ReceiveDispatcher::CardRead() {
   const QString code = ui::FromAnsi(p::card_read_line::kCardCode.In(state_.ReceiveBuffer));
+  controls_.StatusBar1->SetPanelHint(3, QString());
+  if (const qsizetype bad = ui::FirstControlCharacter(code); bad >= 0) {
+    // A garbled read (line noise, a bad contact): such a code cannot be stored, so it never
+    // reaches the card code field, from where "Zapisz" would take it. The operator sees the
+    // read and why it went no further.
+    controls_.StatusBar1->SetPanelText(2, QStringLiteral("Karta: ") + ui::WithControlsShown(code));
+    controls_.StatusBar1->SetPanelText(3, QStringLiteral("Błąd odczytu karty"));
+    controls_.StatusBar1->SetPanelHint(
+        3, QStringLiteral("Odczytany kod karty zawiera znak sterujący (%1), którego nie można "
+                          "zapisać. Pole „Kod karty” nie zostało zmienione; przyłóż kartę "
+                          "ponownie.")
+               .arg(ui::CharacterCode(code[bad])));
+    state_.ReceiveBuffer.clear();
+    return;
+  }
   controls_.Edit6->setText(code);
   controls_.StatusBar1->SetPanelText(2, QStringLiteral("Karta: ") + code);
   controls_.StatusBar1->SetPanelText(3, QString());

@@ -29,6 +29,14 @@ void TStatusBar::SetPanelText(int panel, const QString& text) {
   if (panel >= 0 && panel < panels_.size()) panels_[panel]->setText(text);
 }
 
+void TStatusBar::SetPanelHint(int panel, const QString& text) {
+  if (panel >= 0 && panel < panels_.size()) panels_[panel]->setToolTip(text);
+}
+
+QString TStatusBar::PanelHint(int panel) const {
+  return panel >= 0 && panel < panels_.size() ? panels_[panel]->toolTip() : QString();
+}
+
 int TStatusBar::PanelWidth(int panel) const {
   return panel >= 0 && panel < panels_.size() ? panels_[panel]->width() : 0;
 }
