@@ -23,6 +23,7 @@
 #include "records/users_page.h"
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
+#include "ui/focus_style.h"
 #include "ui/page_control.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
@@ -273,6 +274,12 @@ void TForm1::BuildWindow() {
   StatusBar1->SetPanelText(5, QStringLiteral("ver 1.3"));
 
   for (QPushButton* button : findChildren<QPushButton*>()) FitCaption(button);
+  // Where the keyboard focus is shows on buttons, check boxes and grids.
+  for (QWidget* widget : findChildren<QWidget*>()) {
+    if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<ui::TStringGrid*>(widget)) {
+      widget->setStyle(ui::FocusStyle());
+    }
+  }
 
   Timer1 = new ui::TTimer(this);
   Timer1->SetInterval(1000);

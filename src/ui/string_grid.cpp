@@ -100,6 +100,13 @@ TStringGrid::TStringGrid(int col_count, int row_count, QWidget* parent)
   horizontalHeader()->setMinimumSectionSize(1);
   horizontalHeader()->setDefaultSectionSize(64);
   horizontalHeader()->setStretchLastSection(false);
+  // The corner between the two scroll bars is painted like the scroll bars, not in the colour
+  // of the (black) window behind the page.
+  {
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+  }
   // The heading row past the last column is painted in the heading's colour.
   {
     QPalette pal = horizontalHeader()->palette();
