@@ -64,7 +64,8 @@ void Config::LoadConfig() {
   if (!unreadable_) {
     ini::Document back = std::move(loaded.document);
     const QStringList refused = StoreAll(back);
-    if (back.modified() && Write(back) && !refused.isEmpty()) ShowRefused(refused);
+    const bool written = !back.modified() || Write(back);
+    if (written && !refused.isEmpty()) ShowRefused(refused);
   }
   UpdateLockerCaptions();
 }
@@ -96,16 +97,17 @@ void Config::UpdateLockerCaptions() {
 QStringList Config::StoreAll(ini::Document& doc) const {
   QStringList refused;
   const auto store = [&](const char* section, int n, const QString& text) {
-    const QString key = QStringLiteral("[%1] %2").arg(QLatin1String(section)).arg(n);
     const auto bytes = ui::ToAnsi(text);
     if (!bytes) {
-      refused << key + QStringLiteral(
-                           ": wartość zawiera znak, którego nie ma w stronie kodowej "
-                           "Windows-1250.");
+      refused << QStringLiteral(
+                     "Wartość klucza %1 w sekcji [%2] zawiera znak, którego nie ma "
+                     "w stronie kodowej Windows-1250.")
+                     .arg(n)
+                     .arg(QLatin1String(section));
       return;
     }
     const ini::Result result = doc.Set(section, std::to_string(n), *bytes);
-    if (!result.ok) refused << key + QStringLiteral(": ") + QString::fromUtf8(result.error.c_str());
+    if (!result.ok) refused << QString::fromUtf8(result.error.c_str());  // names the key
   };
   for (int n = 1; n <= kLockerCount; ++n) store(kLockers, n, controls_.StringGrid2->Cell(1, n));
   for (int n = 1; n <= kUserCount; ++n) {
@@ -120,7 +122,7 @@ QStringList Config::StoreAll(ini::Document& doc) const {
 
 void Config::ShowRefused(const QStringList& refused) {
   QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
-  text += QStringLiteral("\n\nTych wartości nie zapisano (w pliku zostały poprzednie):\n") +
+  text += QStringLiteral("\n\nTych wartości nie zapisano (plik zachował poprzednie):\n") +
           refused.join(QLatin1Char('\n')) + QStringLiteral("\n\nPozostałe dane zostały zapisane.");
   dialogs_.ShowError(text);
 }

@@ -62,7 +62,7 @@ bool QtDialogs::AskYesNo(const QString& question) {
   return box.exec() == QMessageBox::Yes;
 }
 
-bool Dialogs::AskYesNo(const QString& /*question*/) { return false; }
+bool Dialogs::AskYesNo(const QString& /*question*/) { return true; }
 
 QString ReplaceQuestion(const QString& path) {
   return QStringLiteral("%1 już istnieje.\nCzy chcesz go zastąpić?")

@@ -24,7 +24,8 @@ class Dialogs {
   virtual std::optional<QString> AskSaveFileName(const QString& file_name,
                                                  const QString& filter) = 0;
   // A question with the buttons Yes and No, No being the default; true for Yes. Seams that do
-  // not answer questions say No.
+  // not ask questions say Yes, so they go on as before there were questions (a file is
+  // replaced) and never loop.
   virtual bool AskYesNo(const QString& question);
 };
 

@@ -80,6 +80,7 @@ TEST_F(CsvExportTest, AnExistingFileIsReplacedOnlyAfterTheOperatorSaysSo) {
   testing::WriteFileBytes(dir_ / "zdarzenia.csv", "stare dane\r\n");
   // "No" shows the dialog again with the name chosen; a cancel there writes nothing.
   dialogs_.save_answers = {PathOf("zdarzenia.csv"), std::nullopt};
+  dialogs_.question_answers = {false};
   Form().Button1Click();
   ASSERT_EQ(dialogs_.save_requests.size(), 2u);
   EXPECT_EQ(dialogs_.save_requests[1].file_name, PathOf("zdarzenia.csv"));

@@ -162,8 +162,10 @@ TEST_F(ConfigTest, OneValueTheFileCannotHoldDoesNotHoldUpTheOthers) {
   f.SaveConfig();
   ASSERT_EQ(dialogs_.errors.size(), 1);
   EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to write to ./Config.ini."));
-  EXPECT_TRUE(dialogs_.errors[0].contains("[kod] 5: ")) << dialogs_.errors[0].toStdString();
-  EXPECT_TRUE(dialogs_.errors[0].contains("znak końca wiersza"));
+  EXPECT_TRUE(
+      dialogs_.errors[0].contains("Wartość klucza 5 w sekcji [kod] zawiera znak końca "
+                                  "wiersza"))
+      << dialogs_.errors[0].toStdString();
   EXPECT_FALSE(dialogs_.errors[0].contains("[Szafki]"));
   std::string bytes = ReadFileBytes(ConfigFile());
   EXPECT_NE(bytes.find("[kod]\r\n1=\r\n"), std::string::npos);

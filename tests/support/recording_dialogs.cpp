@@ -27,7 +27,7 @@ std::optional<QString> RecordingDialogs::AskSaveFileName(const QString& file_nam
 bool RecordingDialogs::AskYesNo(const QString& question) {
   questions << question;
   all_ << question;
-  if (question_answers.empty()) return false;
+  if (question_answers.empty()) return true;
   const bool answer = question_answers.front();
   question_answers.pop_front();
   return answer;

@@ -32,7 +32,7 @@ class RecordingDialogs : public ui::Dialogs {
   // Answers of the save dialog, in order; nothing means cancel. When empty, the dialog cancels.
   std::deque<std::optional<QString>> save_answers;
   QStringList questions;  // every yes/no question, in order
-  // Answers to the questions, in order; when empty, the answer is No.
+  // Answers to the questions, in order; when empty, the answer is Yes.
   std::deque<bool> question_answers;
   // Runs while a message box is "open" (e.g. to check what a handler does after it closes).
   std::function<void(const QString&)> on_message;
