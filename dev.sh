@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Set-up for a newcomer on Debian 12: installs what is missing, builds, and then either starts
-# the tool against the simulated controller (demo) or runs the tests (test).
+# Set-up for a newcomer on Debian 12: installs what is missing, builds, and then starts the
+# tool against the simulated controller (demo), runs the tests (test) or builds the .deb
+# (package).
 #   ./dev.sh demo     build and start the tool with a simulated controller
 #   ./dev.sh test     build and run the whole test suite
+#   ./dev.sh package  build build/release/veldoran_<version>_<arch>.deb
 # Works as root, and as a normal user with sudo (asked for only when packages are missing).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -43,8 +45,19 @@ case "${1:-}" in
     build release
     exec tools/demo.sh build/release
     ;;
+  package)
+    PACKAGES+=(dpkg-dev file)  # dpkg-shlibdeps computes the package's Depends; cpack needs file
+    install_missing
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$(nproc)" --target veldoran_package_files
+    rm -f build/release/veldoran_*.deb
+    (cd build/release && cpack -G DEB)
+    deb=$(echo build/release/veldoran_*.deb)
+    if command -v lintian >/dev/null; then lintian --fail-on error "$deb"; fi
+    echo "Built $deb; install it with: sudo apt install ./$deb"
+    ;;
   *)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

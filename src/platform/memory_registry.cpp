@@ -128,17 +128,19 @@ LSTATUS MemoryRegistry::Open(const char* call, HKEY key, const char* sub_key, RE
     base = Resolve(key);
   }
   const std::string path = base ? Join(base->path, sub_key ? sub_key : "") : std::string();
-  if (base) BeforeOpen(base->hive, path);
+  const LSTATUS prepared = base ? BeforeOpen(base->hive, path, create) : ERROR_SUCCESS;
   bool changed = false;
   LSTATUS status = ERROR_SUCCESS;
+  std::uintptr_t handle = 0;
   {
     std::lock_guard lock(mutex_);
     calls_.push_back(std::string(call) + " " +
                      (base ? HiveName(base->hive) + (path.empty() ? "" : "\\" + path) : "?") +
                      " sam=" + Hex(desired));
     if (ShouldFail(call, &status)) return status;
+    if (result) *result = nullptr;
+    if (prepared != ERROR_SUCCESS) return prepared;
     if (!result) return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
     if (!base) return ERROR_INVALID_HANDLE;
     Key* found = FindKey(base->hive, path);
     if (!found && !create) return ERROR_FILE_NOT_FOUND;
@@ -147,12 +149,17 @@ LSTATUS MemoryRegistry::Open(const char* call, HKEY key, const char* sub_key, RE
       found = &MakeKey(base->hive, path);
       changed = true;
     }
-    const std::uintptr_t handle = next_handle_;
+    handle = next_handle_;
     next_handle_ += 4;
     open_[handle] = OpenKey{base->hive, found->path, desired};
     *result = reinterpret_cast<HKEY>(handle);
   }
-  if (changed) AfterChange();
+  if (changed) status = AfterChange();
+  if (status != ERROR_SUCCESS) {
+    std::lock_guard lock(mutex_);
+    open_.erase(handle);
+    *result = nullptr;
+  }
   return status;
 }
 
@@ -226,17 +233,23 @@ LSTATUS MemoryRegistry::RegQueryValueExA(HKEY key, const char* value_name, DWORD
 
 LSTATUS MemoryRegistry::RegSetValueExA(HKEY key, const char* value_name, DWORD type,
                                        const BYTE* data, DWORD data_bytes) {
+  const std::string name = value_name ? value_name : "";
+  std::optional<OpenKey> open;
   {
     std::lock_guard lock(mutex_);
-    const std::string name = value_name ? value_name : "";
     calls_.push_back("RegSetValueExA " + Describe(key) + " value=" + name +
                      " type=" + std::to_string(type) + " data=" + std::to_string(data_bytes));
     LSTATUS status = ERROR_SUCCESS;
     if (ShouldFail("RegSetValueExA", &status)) return status;
-    const auto open = Resolve(key);
+    open = Resolve(key);
     if (!open) return ERROR_INVALID_HANDLE;
     if (!(open->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (!data && data_bytes > 0) return ERROR_INVALID_PARAMETER;
+  }
+  if (const LSTATUS refused = BeforeChange(open->hive, open->path); refused != ERROR_SUCCESS)
+    return refused;
+  {
+    std::lock_guard lock(mutex_);
     Key& k = MakeKey(open->hive, open->path);
     std::string bytes(reinterpret_cast<const char*>(data), data ? data_bytes : 0);
     if (Value* v = k.Find(name)) {
@@ -246,8 +259,7 @@ LSTATUS MemoryRegistry::RegSetValueExA(HKEY key, const char* value_name, DWORD t
       k.values.push_back(Value{name, type, std::move(bytes)});
     }
   }
-  AfterChange();
-  return ERROR_SUCCESS;
+  return AfterChange();
 }
 
 LSTATUS MemoryRegistry::RegCloseKey(HKEY key) {
@@ -297,6 +309,14 @@ void MemoryRegistry::RemoveKey(HKEY hive, std::string_view path) {
     const bool below = p == folded || (p.size() > folded.size() && p[folded.size()] == '\\' &&
                                        p.compare(0, folded.size(), folded) == 0);
     it = (it->first.first == hive_name && below) ? keys_.erase(it) : std::next(it);
+  }
+}
+
+void MemoryRegistry::RemoveKeysIf(
+    const std::function<bool(HKEY hive, const std::string& path)>& drop) {
+  std::lock_guard lock(mutex_);
+  for (auto it = keys_.begin(); it != keys_.end();) {
+    it = drop(HiveNamed(it->first.first), it->second->path) ? keys_.erase(it) : std::next(it);
   }
 }
 

@@ -55,6 +55,8 @@ class MemoryRegistry : public RegistryApi {
   void ReplaceValues(HKEY hive, std::string_view path, std::vector<Value> values);
   // Removes a key, the keys below it and their values.
   void RemoveKey(HKEY hive, std::string_view path);
+  // Removes every key (with its values, not the keys below it) for which `drop` is true.
+  void RemoveKeysIf(const std::function<bool(HKEY hive, const std::string& path)>& drop);
   std::optional<Value> GetValue(HKEY hive, std::string_view path, std::string_view name) const;
   bool KeyExists(HKEY hive, std::string_view path) const;
   // Every key with its values, keys in path order within each hive.
@@ -96,10 +98,18 @@ class MemoryRegistry : public RegistryApi {
 
  protected:
   // Called with no lock held, before RegOpenKeyExA or RegCreateKeyExA looks at a key, with the
-  // hive and the full path asked for: a backend synthesizes keys here.
-  virtual void BeforeOpen(HKEY /*hive*/, const std::string& /*path*/) {}
+  // hive and the full path asked for and whether the call may create it: a backend synthesizes
+  // keys here. A status other than ERROR_SUCCESS fails the call with it.
+  virtual LSTATUS BeforeOpen(HKEY /*hive*/, const std::string& /*path*/, bool /*create*/) {
+    return ERROR_SUCCESS;
+  }
+  // Called with no lock held before RegSetValueExA sets a value of the key `path` (display
+  // form). A status other than ERROR_SUCCESS refuses the change with it.
+  virtual LSTATUS BeforeChange(HKEY /*hive*/, const std::string& /*path*/) { return ERROR_SUCCESS; }
   // Called with no lock held after a call changed the stored keys (a key created, a value set).
-  virtual void AfterChange() {}
+  // A status other than ERROR_SUCCESS becomes the call's (a key just created is then not
+  // handed out); what to keep of the change is the backend's choice.
+  virtual LSTATUS AfterChange() { return ERROR_SUCCESS; }
 
  private:
   struct Key;

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "tests/sim/sim_test_support.h"
+#include "veldoran/version.h"
 
 namespace veldoran::sim {
 namespace {
@@ -81,12 +82,22 @@ TEST(SimOptions, HelpListsOptionsAndCommands) {
   EXPECT_TRUE(o.help);
   const std::string usage = UsageText();
   for (const char* word :
-       {"--port",     "--number",       "--events", "--card",   "--cards", "--seed", "--quiet",
-        "card SLOT",  "code CODE",      "events N", "number N", "noise N", "garble", "drop N",
-        "delay N MS", "split SIZE GAP", "mute",     "unmute",   "hangup",  "plug",   "dump",
-        "quit"}) {
+       {"--port",    "--number",   "--events",       "--card",   "--cards",  "--seed",  "--quiet",
+        "--version", "card SLOT",  "code CODE",      "events N", "number N", "noise N", "garble",
+        "drop N",    "delay N MS", "split SIZE GAP", "mute",     "unmute",   "hangup",  "plug",
+        "dump",      "quit"}) {
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   }
+}
+
+TEST(SimOptions, VersionIsTheProjects) {
+  SimOptions o;
+  EXPECT_EQ(Parse({"--port", "COM3", "--version"}, o), "");
+  EXPECT_TRUE(o.version);
+  EXPECT_FALSE(o.help);
+  EXPECT_EQ(VersionText(), std::string("veldoran-sim ") + kVersion + "\n");
+  SimOptions bad;
+  EXPECT_EQ(Parse({"-V"}, bad), "unknown option \"-V\" (see --help)");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/posix/port_map.h"
 #include "tools/sim/controller_model.h"
 #include "tools/sim/simulator.h"
+#include "veldoran/version.h"
 
 namespace veldoran::sim {
 namespace {
@@ -63,6 +64,8 @@ std::string ParseOptions(const std::vector<std::string>& args, SimOptions& optio
     std::string v;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--quiet" || arg == "-q") {
       options.quiet = true;
     } else if (arg == "--port") {
@@ -118,8 +121,11 @@ std::string UsageText() {
          "  --seed S           seed for random events and noise (default: a fresh one)\n"
          "  --quiet, -q        do not log the serial traffic\n"
          "  --help, -h         show this text\n"
+         "  --version          show the version\n"
          "\n" +
          CommandHelp();
 }
+
+std::string VersionText() { return std::string("veldoran-sim ") + kVersion + "\n"; }
 
 }  // namespace veldoran::sim

@@ -18,6 +18,7 @@ struct SimOptions {
   std::optional<std::uint32_t> seed;               // nothing: a fresh one each run
   bool quiet = false;
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name. Returns an error message for the user, or an
@@ -33,5 +34,8 @@ std::string ReadCardsFile(const std::string& path, std::vector<std::pair<int, st
 
 // The --help text: options and the standard-input commands.
 std::string UsageText();
+
+// The --version text: the program's name and version, one line.
+std::string VersionText();
 
 }  // namespace veldoran::sim
