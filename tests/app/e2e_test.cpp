@@ -8,12 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -36,7 +34,6 @@
 #include "support/recording_dialogs.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
-#include "ui/dialogs.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/timer.h"
@@ -357,63 +354,6 @@ TEST_F(EndToEnd, FullReadFillsTheGridAndTheCsvFileHoldsItsRows) {
   ASSERT_EQ(dialogs_.save_requests.size(), 1u);
   EXPECT_EQ(dialogs_.save_requests[0].file_name, "zdarzenia.csv");
   EXPECT_EQ(testing::ReadFileBytes(file), expected);
-}
-
-// The end-of-read box as the operator meets it: a real modal message box on the window, left
-// open for a few seconds. Behind it the grid is already filled, the heartbeat's replies keep
-// the link shown as connected, and a read that ends meanwhile refills the grid without a
-// second box.
-TEST_F(EndToEnd, EndOfReadBoxLeftOpenKeepsTheLinkAliveAndTheGridFilled) {
-  Start({"--number", "1", "--events", "300", "--seed", "5", "--quiet"}, ReadTestConfig());
-  ASSERT_TRUE(ProcessUntil([&] { return Connected(1) && Form().EventCount == 300; }));
-  const auto record_end = dialogs_.on_message;
-  int rows_at_open = 0;
-  int ticks_while_open = 0;
-  int lost_while_open = 0;
-  bool connected_at_close = false;
-  int rows_at_close = 0;
-  dialogs_.on_message = [&](const QString& text) {
-    record_end(text);
-    rows_at_open = Form().StringGrid1->RowCount();
-    const int ticks_at_open = ticks_;
-    lost_ticks_ = 0;
-    int stage = 0;
-    const auto opened = SteadyClock::now();
-    QTimer operator_;  // what the operator does while the box is open
-    operator_.callOnTimeout([&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box) return;
-      if (SteadyClock::now() - opened > kDeadline) {
-        ADD_FAILURE() << "stuck at stage " << stage << " with the box open";
-        box->button(QMessageBox::Ok)->click();
-      } else if (stage == 0 && ticks_ >= ticks_at_open + 2) {
-        EXPECT_EQ(sim_->Command("events 5"), "ok: 5 events added, 305 stored");
-        stage = 1;
-      } else if (stage == 1 && Form().EventCount == 305) {
-        Form().Button3Click();  // a second read, ending while the box is open
-        stage = 2;
-      } else if (stage == 2 && Form().StringGrid1->RowCount() == 306 && Form().Timer1->Enabled()) {
-        stage = 3;
-      } else if (stage == 3 && ticks_ >= ticks_at_open + 5) {
-        ticks_while_open = ticks_ - ticks_at_open;
-        lost_while_open = lost_ticks_;
-        connected_at_close = Connected(1);
-        rows_at_close = Form().StringGrid1->RowCount();
-        box->button(QMessageBox::Ok)->click();
-      }
-    });
-    operator_.start(20);
-    ui::QtDialogs(form_.get()).ShowMessage(text);
-  };
-  ASSERT_TRUE(ReadEvents());
-  EXPECT_EQ(rows_at_open, 301);
-  EXPECT_GE(ticks_while_open, 5);
-  EXPECT_EQ(lost_while_open, 0);
-  EXPECT_TRUE(connected_at_close);
-  EXPECT_EQ(rows_at_close, 306);
-  ProcessUntil([] { return false; }, 200ms);
-  EXPECT_EQ(dialogs_.messages, QStringList{"Odczytano 300 zdarzeń"});
-  EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join("|").toStdString();
 }
 
 TEST_F(EndToEnd, ClearingTheMemoryAndSettingTheClock) {
