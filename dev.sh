@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Set-up for a newcomer on Debian 12: installs what is missing, builds, and then starts the
-# tool against the simulated controller (demo), runs the tests (test) or builds the .deb
-# (package).
+# tool against the simulated controller (demo), runs the tests (test), builds the .deb
+# (package) or cross-builds the Qt-free layers for Windows and tests them under Wine (windows).
 #   ./dev.sh demo     build and start the tool with a simulated controller
 #   ./dev.sh test     build and run the whole test suite
 #   ./dev.sh package  build build/release/veldoran_<version>_<arch>.deb
+#   ./dev.sh windows  cross-build the Qt-free layers for Windows and run their tests under Wine
 # Works as root, and as a normal user with sudo (asked for only when packages are missing).
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          fonts-wine fonts-dejavu-extra qt6-translations-l10n python3-serial)
+          fonts-wine fonts-dejavu-extra qt6-translations-l10n python3-serial
+          # the Windows cross build and its tests under Wine (cmake --preset mingw)
+          g++-mingw-w64-x86-64-posix googletest wine wine64 locales)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -26,6 +29,11 @@ install_missing() {
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+  # The Windows tests read Config.ini the way a Polish Windows does (code page 1250), which
+  # Wine takes from the Polish locale.
+  if ! locale -a 2>/dev/null | grep -qi '^pl_PL\.utf-\?8$'; then
+    as_root localedef -i pl_PL -f UTF-8 pl_PL.UTF-8
+  fi
 }
 
 build() {  # preset [extra cmake args...]
@@ -39,6 +47,11 @@ case "${1:-}" in
     install_missing
     build debug -DVELDORAN_WERROR=ON
     ctest --preset debug -j "$(nproc)"
+    ;;
+  windows)
+    install_missing
+    build mingw
+    ctest --preset mingw
     ;;
   demo)
     install_missing
@@ -57,7 +70,7 @@ case "${1:-}" in
     echo "Built $deb; install it with: sudo apt install ./$deb"
     ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -83,7 +83,7 @@ void ExportEventsToCsv(const CsvExportControls& controls, ui::TSaveDialog& save_
   }
   const platform::FileResult written =
       platform::ReplaceFileContents(std::filesystem::path(name.toStdU16String()), *bytes);
-  if (!written.ok) dialogs.ShowError(QString::fromUtf8(written.error.c_str()));
+  if (!written.ok) dialogs.ShowError(QString::fromLocal8Bit(written.error.c_str()));
 }
 
 }  // namespace veldoran::link

@@ -34,10 +34,10 @@ void Config::LoadConfig() {
   ini::LoadResult loaded = ini::LoadFile(path_);
   if (loaded.status == ini::LoadStatus::kUnreadable) {
     unreadable_ = true;
-    unreadable_reason_ = loaded.error;
+    unreadable_reason_ = QString::fromLocal8Bit(loaded.error.c_str());
     dialogs_.ShowError(QStringLiteral("Nie można odczytać pliku %1.\n\n%2\n\nPlik nie zostanie "
                                       "zastąpiony, aby nie utracić jego zawartości.")
-                           .arg(PathText(path_), QString::fromUtf8(loaded.error.c_str())));
+                           .arg(PathText(path_), unreadable_reason_));
   }
   const ini::Document& doc = loaded.document;
   const auto read = [&](const char* section, int n, std::string_view default_value) {
@@ -72,7 +72,8 @@ void Config::LoadConfig() {
 
 void Config::SaveConfig() {
   if (unreadable_) {
-    ShowWriteError("plik nie dał się odczytać przy uruchomieniu, więc nie zostanie zastąpiony: " +
+    ShowWriteError(QStringLiteral("Plik nie dał się odczytać przy uruchomieniu, więc nie zostanie "
+                                  "zastąpiony: ") +
                    unreadable_reason_);
     return;
   }
@@ -80,7 +81,7 @@ void Config::SaveConfig() {
   // start, survives the save.
   ini::LoadResult loaded = ini::LoadFile(path_);
   if (loaded.status == ini::LoadStatus::kUnreadable) {
-    ShowWriteError(loaded.error);
+    ShowWriteError(QString::fromLocal8Bit(loaded.error.c_str()));
     return;
   }
   const QStringList refused = StoreAll(loaded.document);
@@ -129,13 +130,13 @@ void Config::ShowRefused(const QStringList& refused) {
 
 bool Config::Write(const ini::Document& doc) {
   const ini::Result saved = ini::SaveFile(path_, doc.Serialize());
-  if (!saved.ok) ShowWriteError(saved.error);
+  if (!saved.ok) ShowWriteError(QString::fromLocal8Bit(saved.error.c_str()));
   return saved.ok;
 }
 
-void Config::ShowWriteError(const std::string& reason) {
+void Config::ShowWriteError(const QString& reason) {
   QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
-  if (!reason.empty()) text += QStringLiteral("\n\n") + QString::fromUtf8(reason.c_str());
+  if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
   dialogs_.ShowError(text);
 }
 

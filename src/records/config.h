@@ -51,7 +51,7 @@ class Config {
   // with the reason, for the operator.
   QStringList StoreAll(ini::Document& doc) const;
   bool Write(const ini::Document& doc);
-  void ShowWriteError(const std::string& reason);
+  void ShowWriteError(const QString& reason);
   // The file was written without the values in `refused`.
   void ShowRefused(const QStringList& refused);
 
@@ -61,7 +61,7 @@ class Config {
   std::filesystem::path path_;
   // The file exists but could not be read at start: saving over it would lose what it holds.
   bool unreadable_ = false;
-  std::string unreadable_reason_;
+  QString unreadable_reason_;
 };
 
 }  // namespace veldoran::records

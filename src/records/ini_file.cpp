@@ -1,11 +1,5 @@
 #include "records/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <system_error>
 #include <tuple>
 #include <utility>
 
@@ -214,40 +208,17 @@ std::string Document::Serialize() const {
 
 // ---- Files ----------------------------------------------------------------------------------
 
-namespace {
-
-std::string Quote(const std::filesystem::path& path) { return "„" + path.string() + "”"; }
-
-std::string ErrorText(int err) { return std::system_category().message(err); }
-
-}  // namespace
-
 LoadResult LoadFile(const std::filesystem::path& path) {
   LoadResult result;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return result;
+  platform::ReadResult read = platform::ReadFileContents(path);
+  if (read.missing) return result;
+  if (!read.ok) {
     result.status = LoadStatus::kUnreadable;
-    result.error = "Nie można odczytać pliku " + Quote(path) + ": " + ErrorText(errno) + ".";
+    result.error = std::move(read.error);
     return result;
   }
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      result.status = LoadStatus::kUnreadable;
-      result.error = "Nie można odczytać pliku " + Quote(path) + ": " + ErrorText(errno) + ".";
-      ::close(fd);
-      return result;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
   result.status = LoadStatus::kRead;
-  result.document = Document::Parse(bytes);
+  result.document = Document::Parse(read.bytes);
   return result;
 }
 

@@ -112,7 +112,9 @@ enum class LoadStatus {
 struct LoadResult {
   LoadStatus status = LoadStatus::kMissing;
   Document document;  // empty unless kRead
-  std::string error;  // for kUnreadable: what went wrong, for the operator (UTF-8)
+  // For kUnreadable: what went wrong, for the operator (the platform's text, in the local 8-bit
+  // encoding).
+  std::string error;
 };
 
 LoadResult LoadFile(const std::filesystem::path& path);

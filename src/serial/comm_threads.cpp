@@ -1,5 +1,6 @@
 #include "serial/comm_threads.h"
 
+#include <chrono>
 #include <thread>
 
 #include "serial/spcomm.h"
@@ -43,17 +44,33 @@ void MessageThreadBody(std::shared_ptr<CommSession> session) {
   --running_threads;
 }
 
+// How long a thread that ends waits for its cancelled event wait to end.
+constexpr DWORD kWaitGraceMs = 2000;
+
 // Makes sure the driver is done with the wait's control block before the thread lets go of it.
-void FinishWait(CommSession& session) {
+// A wait that does not end within the grace time (Wine may keep the wait of a closed handle
+// pending for good) keeps its session, and with it the block, alive for the rest of the run:
+// the thread ends, and the driver never writes into freed memory.
+void FinishWait(const std::shared_ptr<CommSession>& session) {
+  win::SerialApi& api = *session->api;
   DWORD transferred = 0;
-  if (session.api->GetOverlappedResult(session.handle, &session.wait_overlapped, &transferred,
-                                       win::FALSE) ||
-      session.api->GetLastError() != win::ERROR_IO_INCOMPLETE) {
-    return;
+  const auto still_pending = [&] {
+    return !api.GetOverlappedResult(session->handle, &session->wait_overlapped, &transferred,
+                                    win::FALSE) &&
+           api.GetLastError() == win::ERROR_IO_INCOMPLETE;
+  };
+  if (!still_pending()) return;
+  api.CancelIo(session->handle);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitGraceMs);
+  while (still_pending()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      new std::shared_ptr<CommSession>(session);  // deliberately never freed
+      return;
+    }
+    api.WaitForSingleObject(session->wait_event, static_cast<DWORD>(left.count()));
   }
-  session.api->CancelIo(session.handle);
-  session.api->GetOverlappedResult(session.handle, &session.wait_overlapped, &transferred,
-                                   win::TRUE);
 }
 
 void EventThreadBody(std::shared_ptr<CommSession> session) {
@@ -104,7 +121,7 @@ void EventThreadBody(std::shared_ptr<CommSession> session) {
       session->Post({spCommMsgComEvent, word, 0});
     }
   }
-  if (pending) FinishWait(*session);
+  if (pending) FinishWait(session);
   session.reset();
   --running_threads;
 }

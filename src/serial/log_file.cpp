@@ -6,6 +6,8 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "platform/local_time.h"
+
 namespace veldoran::serial {
 
 namespace {
@@ -57,12 +59,7 @@ void TspFileLog::WriteText(int level, std::string_view text) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
+  const std::tm local = platform::LocalTime(seconds);
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%d] ",
                 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,

@@ -5,6 +5,19 @@
 
 namespace veldoran::serial {
 
+namespace {
+
+// How long closing waits for a cancelled SendData write to end before leaving it its block.
+constexpr win::DWORD kBlockWriteGraceMs = 2000;
+
+win::OVERLAPPED* NewBlockWrite(win::SerialApi& api) {
+  auto* block = new win::OVERLAPPED{};
+  block->hEvent = api.CreateEventA(win::TRUE, win::FALSE);
+  return block;
+}
+
+}  // namespace
+
 TspBaseIO::TspBaseIO(TComponent* owner, MainThread& main, std::shared_ptr<win::SerialApi> api)
     : TComponent(owner),
       main_(main),
@@ -13,13 +26,33 @@ TspBaseIO::TspBaseIO(TComponent* owner, MainThread& main, std::shared_ptr<win::S
       log_prefix_("TspBaseIO: ") {
   read_overlapped_.hEvent = api_->CreateEventA(win::FALSE, win::FALSE);
   write_overlapped_.hEvent = api_->CreateEventA(win::FALSE, win::FALSE);
-  block_write_overlapped_.hEvent = api_->CreateEventA(win::TRUE, win::FALSE);
+  block_write_overlapped_ = NewBlockWrite(*api_);
 }
 
 TspBaseIO::~TspBaseIO() {
-  for (win::OVERLAPPED* ov : {&read_overlapped_, &write_overlapped_, &block_write_overlapped_}) {
+  ReleaseHandle();  // the derived classes have closed the port; this only makes sure
+  for (win::OVERLAPPED* ov : {&read_overlapped_, &write_overlapped_, block_write_overlapped_}) {
     if (ov->hEvent) api_->CloseHandle(ov->hEvent);
   }
+  delete block_write_overlapped_;
+}
+
+void TspBaseIO::FinishBlockWrite(win::HANDLE handle) {
+  win::OVERLAPPED* const block = block_write_overlapped_;
+  win::DWORD done = 0;
+  if (api_->GetOverlappedResult(handle, block, &done, win::FALSE) ||
+      api_->GetLastError() != win::ERROR_IO_INCOMPLETE) {
+    return;  // none in flight
+  }
+  // PurgeComm ends a write of any thread; CancelIo that of this one (Wine honours only this).
+  api_->PurgeComm(handle, win::PURGE_TXABORT | win::PURGE_TXCLEAR);
+  api_->CancelIo(handle);
+  if (api_->WaitForSingleObject(block->hEvent, kBlockWriteGraceMs) == win::WAIT_OBJECT_0) {
+    api_->GetOverlappedResult(handle, block, &done, win::TRUE);  // collects the ended write
+    return;
+  }
+  // The driver still holds the block: it keeps it, with its event, for good.
+  block_write_overlapped_ = NewBlockWrite(*api_);
 }
 
 bool TspBaseIO::IsOpen() const { return handle_.load() != win::InvalidHandle(); }
@@ -60,7 +93,9 @@ void TspBaseIO::SetLog(TspCustomLogFile* log) {
 
 void TspBaseIO::ReleaseHandle() {
   const win::HANDLE handle = handle_.exchange(win::InvalidHandle());
-  if (handle != win::InvalidHandle()) api_->CloseHandle(handle);
+  if (handle == win::InvalidHandle()) return;
+  FinishBlockWrite(handle);
+  api_->CloseHandle(handle);
 }
 
 bool TspBaseIO::HasReceivers() const { return static_cast<bool>(on_after_receive_); }

@@ -89,11 +89,19 @@ class TspBaseIO : public TComponent {
   const std::shared_ptr<win::SerialApi> api_;
   std::atomic<win::HANDLE> handle_;
   std::string log_prefix_;
+  // Before the handle is closed: a SendData write still in flight is cancelled and waited for,
+  // since the driver writes its outcome into the block when it ends, and a cancelled write may
+  // end after the cancel returned. One that does not end within a grace time is left with its
+  // block: the block is never freed (a new one takes its place), so nothing writes into freed
+  // memory, and closing never hangs.
+  void FinishBlockWrite(win::HANDLE handle);
+
   // The read, write and block-write control blocks. The first two own auto-reset events; the
-  // block-write block owns a manual-reset one, so a later send can wait for a pending one.
+  // block-write block owns a manual-reset one, so a later send can wait for a pending one. It
+  // lives on the heap, so it can outlive the component when the driver does not let go of it.
   win::OVERLAPPED read_overlapped_{};
   win::OVERLAPPED write_overlapped_{};
-  win::OVERLAPPED block_write_overlapped_{};
+  win::OVERLAPPED* block_write_overlapped_ = nullptr;
 
  private:
   bool stored_active_ = false;

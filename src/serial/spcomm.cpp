@@ -454,16 +454,16 @@ void TspCustomComm::SendData(const void* buffer, std::uint32_t count) {
   LogFormat(2, "Try to send the data with %d length ...", static_cast<int>(count));
   if (rs485_mode_ && software_rts_) SetRTS(true);
   // The block is reused: a write still in flight on it is waited for first.
+  win::OVERLAPPED& block = *block_write_overlapped_;
   DWORD done = 0;
-  if (!api_->GetOverlappedResult(Handle(), &block_write_overlapped_, &done, win::FALSE) &&
+  if (!api_->GetOverlappedResult(Handle(), &block, &done, win::FALSE) &&
       api_->GetLastError() == win::ERROR_IO_INCOMPLETE) {
-    api_->GetOverlappedResult(Handle(), &block_write_overlapped_, &done, win::TRUE);
+    api_->GetOverlappedResult(Handle(), &block, &done, win::TRUE);
   }
-  win::ResetOverlapped(block_write_overlapped_);
-  api_->ResetEvent(block_write_overlapped_.hEvent);
-  const bool accepted =
-      api_->WriteFile(Handle(), buffer, count, nullptr, &block_write_overlapped_) != 0 ||
-      api_->GetLastError() == win::ERROR_IO_PENDING;
+  win::ResetOverlapped(block);
+  api_->ResetEvent(block.hEvent);
+  const bool accepted = api_->WriteFile(Handle(), buffer, count, nullptr, &block) != 0 ||
+                        api_->GetLastError() == win::ERROR_IO_PENDING;
   if (accepted) {
     LogMessage(2, "... the data transmittion is OK!");
   } else {

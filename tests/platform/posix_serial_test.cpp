@@ -1,4 +1,6 @@
-// The termios backend against real pseudo-terminals.
+// The termios backend against real pseudo-terminals: what only POSIX has (the port map, other
+// processes and users, signals, the termios mapping). serial_line_test.cpp has the tests both
+// backends share.
 #include "platform/posix/posix_serial.h"
 
 #include <gtest/gtest.h>
@@ -170,65 +172,6 @@ TEST(DcbToTermios, EverySettingTheComponentWrites) {
   EXPECT_FALSE(DcbToTermios(dcb, &tio));
 }
 
-// A pseudo-terminal keeps speed, stop bits and flow control (it forces 8 bits, no parity).
-TEST_F(PosixSerialTest, SetCommStateReachesTheDevice) {
-  DCB dcb = DefaultCommConfig().dcb;
-  dcb.BaudRate = 57600;
-  dcb.StopBits = TWOSTOPBITS;
-  dcb.Flags = dcbflag::fBinary | dcbflag::fOutX | dcbflag::fInX;
-  ASSERT_TRUE(api.SetCommState(handle, &dcb));
-  termios tio{};
-  ASSERT_EQ(::tcgetattr(pty.Slave(), &tio), 0);
-  EXPECT_EQ(::cfgetospeed(&tio), speed_t{B57600});
-  EXPECT_TRUE(tio.c_cflag & CSTOPB);
-  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t{IXON | IXOFF});
-
-  dcb.BaudRate = 19200;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.Flags = dcbflag::fBinary | dcbflag::fOutxCtsFlow |
-              (RTS_CONTROL_HANDSHAKE << dcbflag::fRtsControlShift);
-  ASSERT_TRUE(api.SetCommState(handle, &dcb));
-  ASSERT_EQ(::tcgetattr(pty.Slave(), &tio), 0);
-  EXPECT_EQ(::cfgetospeed(&tio), speed_t{B19200});
-  EXPECT_FALSE(tio.c_cflag & CSTOPB);
-  EXPECT_TRUE(tio.c_cflag & CRTSCTS);
-  EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
-
-  dcb.BaudRate = 12345;
-  EXPECT_FALSE(api.SetCommState(handle, &dcb));
-  EXPECT_EQ(api.GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
-TEST_F(PosixSerialTest, NewInputFiresOnceAndIsReadInOrder) {
-  pty.Write("abc");
-  auto first = StartWait();
-  ASSERT_EQ(first.wait_for(20s), std::future_status::ready);
-  EXPECT_EQ(first.get(), std::make_pair(TRUE, EV_RXCHAR));
-
-  // The same unread input does not fire again: only the mask change ends this wait.
-  auto second = StartWait();
-  while (second.wait_for(10ms) != std::future_status::ready) api.SetCommMask(handle, EV_RXCHAR);
-  EXPECT_EQ(second.get(), std::make_pair(TRUE, DWORD{0}));
-
-  // More input does.
-  auto third = StartWait();
-  pty.Write("de");
-  ASSERT_EQ(third.wait_for(20s), std::future_status::ready);
-  EXPECT_EQ(third.get(), std::make_pair(TRUE, EV_RXCHAR));
-
-  DWORD errors = 99;
-  COMSTAT status{};
-  ASSERT_TRUE(api.ClearCommError(handle, &errors, &status));
-  EXPECT_EQ(errors, 0u);
-  EXPECT_EQ(status.cbInQue, 5u);
-  char buffer[8] = {};
-  DWORD read = 0;
-  ASSERT_TRUE(api.ReadFile(handle, buffer, 5, &read, nullptr));
-  EXPECT_EQ(std::string(buffer, read), "abcde");
-  ASSERT_TRUE(api.ClearCommError(handle, &errors, &status));
-  EXPECT_EQ(status.cbInQue, 0u);
-}
-
 // More than the input queue holds: the rest waits in the device and is taken and announced
 // once reading makes room, even to a wait that began before the read; all in order. (Each
 // event reads only a piece, so the device stays full and only the freed room can wake the wait.)
@@ -262,74 +205,6 @@ TEST_F(PosixSerialTest, InputBeyondTheQueueFollowsOnceThereIsRoom) {
   writer.join();
   EXPECT_EQ(received, data);
   while (wait.wait_for(10ms) != std::future_status::ready) api.SetCommMask(handle, EV_RXCHAR);
-}
-
-TEST_F(PosixSerialTest, WritesReachTheOtherSideAndTxEmptyFollows) {
-  ASSERT_TRUE(api.SetCommMask(handle, EV_RXCHAR | EV_TXEMPTY));
-  OVERLAPPED overlapped{};
-  overlapped.hEvent = api.CreateEventA(FALSE, FALSE);
-  DWORD written = 0;
-  ASSERT_TRUE(api.WriteFile(handle, "0\r", 2, &written, &overlapped));
-  EXPECT_EQ(written, 2u);
-  DWORD transferred = 0;
-  EXPECT_TRUE(api.GetOverlappedResult(handle, &overlapped, &transferred, TRUE));
-  EXPECT_EQ(transferred, 2u);
-  EXPECT_EQ(pty.Read(2), "0\r");
-  auto wait = StartWait();
-  ASSERT_EQ(wait.wait_for(20s), std::future_status::ready);
-  EXPECT_EQ(wait.get(), std::make_pair(TRUE, EV_TXEMPTY));
-  api.CloseHandle(overlapped.hEvent);
-}
-
-TEST_F(PosixSerialTest, StalledWriteEndsAtItsTimeout) {
-  DCB dcb = DefaultCommConfig().dcb;
-  dcb.Flags |= dcbflag::fOutX;
-  ASSERT_TRUE(api.SetCommState(handle, &dcb));
-  COMMTIMEOUTS timeouts{};
-  timeouts.WriteTotalTimeoutMultiplier = 20;
-  ASSERT_TRUE(api.SetCommTimeouts(handle, &timeouts));
-  // XOFF: the port may not send. The marker after it shows when the line discipline has
-  // taken the XOFF (input is processed in order, asynchronously).
-  pty.Write("\x13M");
-  DWORD errors = 0;
-  COMSTAT status{};
-  for (int i = 0; i < 20000 && status.cbInQue == 0; ++i) {
-    api.ClearCommError(handle, &errors, &status);
-    if (status.cbInQue == 0) std::this_thread::sleep_for(1ms);
-  }
-  ASSERT_EQ(status.cbInQue, 1u);
-  const auto start = std::chrono::steady_clock::now();
-  DWORD written = 99;
-  ASSERT_TRUE(api.WriteFile(handle, "hello\r", 6, &written, nullptr));
-  EXPECT_LT(written, 6u);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
-  pty.Write("\x11");  // XON
-  ASSERT_TRUE(api.WriteFile(handle, "ok", 2, &written, nullptr));
-  EXPECT_EQ(written, 2u);
-}
-
-TEST_F(PosixSerialTest, HangUpFailsTheWait) {
-  auto wait = StartWait();
-  pty.CloseAll();
-  ASSERT_EQ(wait.wait_for(20s), std::future_status::ready);
-  const auto [ok, error] = wait.get();
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(error, ERROR_BAD_COMMAND);
-  DWORD word = 0;
-  EXPECT_FALSE(api.WaitCommEvent(handle, &word, nullptr));  // and stays failed
-}
-
-TEST_F(PosixSerialTest, CloseHandleReleasesAWaitAndTheHandleGoesStale) {
-  auto wait = StartWait();
-  // A wait started after the close fails the same way, so the outcome does not depend on
-  // which came first.
-  ASSERT_TRUE(api.CloseHandle(handle));
-  ASSERT_EQ(wait.wait_for(20s), std::future_status::ready);
-  EXPECT_EQ(wait.get(), std::make_pair(FALSE, ERROR_INVALID_HANDLE));
-  DWORD errors = 0;
-  EXPECT_FALSE(api.ClearCommError(handle, &errors, nullptr));
-  EXPECT_EQ(api.GetLastError(), ERROR_INVALID_HANDLE);
-  handle = InvalidHandle();
 }
 
 // A wait that was running when its handle was closed must not take input from the device once
@@ -394,51 +269,6 @@ TEST_F(PosixSerialTest, WaitOnAClosedHandleLeavesLaterInputToTheNextOpen) {
   DWORD read = 0;
   ASSERT_TRUE(api.ReadFile(handle, buffer, 3, &read, nullptr));
   EXPECT_EQ(std::string(buffer, read), "new");
-}
-
-TEST_F(PosixSerialTest, PurgeDropsQueuedInput) {
-  pty.Write("stale");
-  DWORD errors = 0;
-  COMSTAT status{};
-  for (int i = 0; i < 20000 && status.cbInQue < 5; ++i) {
-    api.ClearCommError(handle, &errors, &status);
-    if (status.cbInQue < 5) std::this_thread::sleep_for(1ms);
-  }
-  ASSERT_EQ(status.cbInQue, 5u);
-  ASSERT_TRUE(api.PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR));
-  api.ClearCommError(handle, &errors, &status);
-  EXPECT_EQ(status.cbInQue, 0u);
-}
-
-TEST_F(PosixSerialTest, WhatArrivedWhileClosedIsNotReadAfterTheNextOpen) {
-  api.CloseHandle(handle);
-  pty.Write("sent while the port was closed");
-  std::this_thread::sleep_for(50ms);  // let the line discipline take it
-  handle = Open(api, "\\\\?\\COM5");
-  ASSERT_NE(handle, InvalidHandle());
-  pty.Write("new");
-  DWORD errors = 0;
-  COMSTAT status{};
-  for (int i = 0; i < 20000 && status.cbInQue < 3; ++i) {
-    api.ClearCommError(handle, &errors, &status);
-    if (status.cbInQue < 3) std::this_thread::sleep_for(1ms);
-  }
-  std::this_thread::sleep_for(20ms);
-  api.ClearCommError(handle, &errors, &status);
-  ASSERT_EQ(status.cbInQue, 3u);
-  char buffer[8] = {};
-  DWORD read = 0;
-  ASSERT_TRUE(api.ReadFile(handle, buffer, 3, &read, nullptr));
-  EXPECT_EQ(std::string(buffer, read), "new");
-}
-
-TEST_F(PosixSerialTest, PseudoTerminalHasNoModemLinesButLineCallsSucceed) {
-  DWORD modem = 99;
-  EXPECT_TRUE(api.GetCommModemStatus(handle, &modem));
-  EXPECT_EQ(modem, 0u);
-  EXPECT_TRUE(api.EscapeCommFunction(handle, SETDTR));
-  EXPECT_TRUE(api.EscapeCommFunction(handle, CLRRTS));
-  EXPECT_FALSE(api.EscapeCommFunction(handle, 77));
 }
 
 }  // namespace

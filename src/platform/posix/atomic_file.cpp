@@ -47,6 +47,37 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
+ReadResult ReadFileContents(const std::filesystem::path& path) {
+  ReadResult result;
+  const auto fail = [&](int err) {
+    result.ok = false;
+    result.bytes.clear();
+    result.error = "Nie można odczytać pliku " + Quote(path) + ": " + ErrorText(err) + ".";
+    return result;
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) return fail(errno);
+    result.ok = false;
+    result.missing = true;
+    return result;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      return fail(err);
+    }
+    result.bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return result;
+}
+
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
   const std::string cannot = "Nie można zapisać pliku " + Quote(path) + ": ";
 

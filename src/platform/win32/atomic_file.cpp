@@ -1,0 +1,141 @@
+// Whole-file reads and atomic replacement on Windows, with wide-character paths throughout, so
+// a folder whose name the ANSI code page cannot spell works too. The error texts are those of
+// the POSIX backend, with the system's reason (FormatMessage) in place of strerror's.
+#include "platform/atomic_file.h"
+
+#include <atomic>
+
+#include "platform/win32/win32_text.h"
+
+// After our headers, whose Win32 names <windows.h> would turn into macros.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+namespace veldoran::platform {
+namespace {
+
+std::string Quote(const std::filesystem::path& path) {
+  return "\"" + win::AnsiFromWide(path.wstring()) + "\"";
+}
+
+std::string ErrorText(::DWORD error) { return win::SystemMessage(error); }
+
+FileResult Refuse(std::string why) { return FileResult{false, std::move(why)}; }
+
+bool WriteAll(::HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ::DWORD chunk = static_cast<::DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    ::DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return false;
+    if (written == 0) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+// Puts `from` in the place of `to`. ReplaceFile keeps the old file's attributes and security;
+// where it cannot be used (some file systems, some network shares), a write-through move with
+// replacement does the same job.
+bool PutInPlace(const std::filesystem::path& from, const std::filesystem::path& to, bool exists) {
+  if (exists && ::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                               nullptr, nullptr)) {
+    return true;
+  }
+  return ::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+}  // namespace
+
+ReadResult ReadFileContents(const std::filesystem::path& path) {
+  ReadResult result;
+  const auto fail = [&](::DWORD error) {
+    result.ok = false;
+    result.bytes.clear();
+    result.error = "Cannot read " + Quote(path) + ": " + ErrorText(error) + ".";
+    return result;
+  };
+  const ::HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const ::DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return fail(error);
+    result.ok = false;
+    result.missing = true;
+    return result;
+  }
+  char buffer[65536];
+  for (;;) {
+    ::DWORD n = 0;
+    if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+      const ::DWORD error = ::GetLastError();
+      ::CloseHandle(file);
+      return fail(error);
+    }
+    if (n == 0) break;
+    result.bytes.append(buffer, n);
+  }
+  ::CloseHandle(file);
+  return result;
+}
+
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
+  const std::string cannot = "Cannot save " + Quote(path) + ": ";
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+
+  const ::DWORD attributes = ::GetFileAttributesW(path.c_str());
+  bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (!exists) {
+    const ::DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      return Refuse(cannot + ErrorText(error) + ".");
+    }
+  } else {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+      return Refuse(cannot + "it is not a regular file.");
+    }
+    // A rename would replace a read-only file; it must not.
+    if (attributes & FILE_ATTRIBUTE_READONLY) return Refuse(cannot + "the file is read-only.");
+  }
+
+  static std::atomic<unsigned> counter{0};
+  std::filesystem::path temp;
+  ::HANDLE file = INVALID_HANDLE_VALUE;
+  ::DWORD create_error = ERROR_SUCCESS;
+  for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+    temp = folder / (path.filename().wstring() + L"." + std::to_wstring(::GetCurrentProcessId()) +
+                     L"-" + std::to_wstring(counter++) + L".tmp");
+    file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+    create_error = ::GetLastError();
+    if (file == INVALID_HANDLE_VALUE && create_error != ERROR_FILE_EXISTS &&
+        create_error != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    return Refuse(cannot + "cannot create a temporary file in " + Quote(folder) + ": " +
+                  ErrorText(create_error) + ".");
+  }
+
+  const auto fail = [&](const std::string& step, ::DWORD error) {
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    ::DeleteFileW(temp.c_str());
+    return Refuse(cannot + step + " " + Quote(temp) + " failed: " + ErrorText(error) + ".");
+  };
+  if (!WriteAll(file, bytes)) return fail("writing", ::GetLastError());
+  if (!::FlushFileBuffers(file)) return fail("flushing", ::GetLastError());
+  const bool closed = ::CloseHandle(file) != 0;
+  const ::DWORD close_error = ::GetLastError();
+  file = INVALID_HANDLE_VALUE;
+  if (!closed) return fail("closing", close_error);
+  if (!PutInPlace(temp, path, exists)) return fail("renaming", ::GetLastError());
+  return {};
+}
+
+}  // namespace veldoran::platform
