@@ -212,6 +212,8 @@ void TForm1::BuildPort() {
   com.SetTimeoutWrite(100);
   com.SetRS485Mode(false);
   com.SetUseMainThread(true);
+  com.SetTerminalUsage(serial::tuBoth);  // no terminal is attached
+  com.SetTerminalEcho(false);
   com.SetOnAfterReceive([this](serial::TObject* Com, void* Buffer, std::uint32_t Received) {
     spComm1AfterReceive(Com, Buffer, Received);
   });

@@ -20,6 +20,7 @@
 
 #include "app/fonts.h"
 #include "app/translations.h"
+#include "serial/spcomm.h"
 #include "support/window_fixture.h"
 #include "ui/dialogs.h"
 #include "ui/page_control.h"
@@ -185,6 +186,14 @@ TEST_F(Form1Test, StatusBarPanelsAndTimers) {
   EXPECT_EQ(f.Timer1->Interval(), 1000);
   EXPECT_TRUE(f.Timer2->Enabled());
   EXPECT_EQ(f.Timer2->Interval(), 1000);
+}
+
+TEST_F(Form1Test, PortComponentTerminalSettingsWithoutATerminal) {
+  const serial::TspComm& com = *form_->spComm1;
+  EXPECT_EQ(com.TerminalUsage(), serial::tuBoth);
+  EXPECT_FALSE(com.TerminalEcho());
+  EXPECT_EQ(com.Terminal(), nullptr);
+  EXPECT_EQ(com.DataProcessor(), nullptr);
 }
 
 TEST_F(Form1Test, StartUpFillsHeadingsWidthsAndRowNumbers) {
