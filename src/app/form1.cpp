@@ -27,6 +27,7 @@
 #include "records/users_page.h"
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
+#include "ui/focus_style.h"
 #include "ui/page_control.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
@@ -79,6 +80,7 @@ void FitCaption(QPushButton* button) {
 QLabel* Label(QWidget* parent, const QString& text, int x, int y, int w = 0, int h = 0,
               const QFont* font = nullptr) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
   if (font) label->setFont(*font);
   const QSize hint = label->sizeHint();
   label->setGeometry(x, y, std::max(w, hint.width()), std::max(h, hint.height()));
@@ -312,6 +314,12 @@ void TForm1::BuildWindow() {
   StatusBar1->SetPanelText(5, QStringLiteral("ver 1.3"));
 
   for (QPushButton* button : findChildren<QPushButton*>()) FitCaption(button);
+  // Where the keyboard focus is shows on buttons, check boxes and grids.
+  for (QWidget* widget : findChildren<QWidget*>()) {
+    if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<ui::TStringGrid*>(widget)) {
+      widget->setStyle(ui::FocusStyle());
+    }
+  }
 
   Timer1 = new ui::TTimer(this);
   Timer1->SetInterval(1000);

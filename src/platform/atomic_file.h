@@ -12,7 +12,9 @@ namespace veldoran::platform {
 
 struct FileResult {
   bool ok = true;
-  std::string error;  // why it failed, for a person to read; empty when ok
+  // Why it failed, for the operator to read, in the local 8-bit encoding (the ANSI code page
+  // on Windows, UTF-8 elsewhere); empty when ok.
+  std::string error;
 };
 
 // Writes `bytes` to a temporary file in the same folder, flushes it to the disk and renames it
@@ -26,7 +28,7 @@ struct ReadResult {
   bool ok = true;
   bool missing = false;  // the file does not exist (ok is false then)
   std::string bytes;
-  std::string error;  // why it failed, for a person to read; empty when ok or missing
+  std::string error;  // as FileResult's; empty when ok or missing
 };
 
 // Reads the whole file as it is (no conversion of line ends or text).

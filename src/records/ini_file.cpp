@@ -148,19 +148,19 @@ void Document::EndLastLine() {
 Result Document::Set(std::string_view section, std::string_view key, std::string_view value) {
   if (section.empty() || HasBlankAtAnEnd(section) || HasLineBreak(section) ||
       section.find(']') != section.npos) {
-    return Refuse("The section name \"" + std::string(section) + "\" cannot be stored.");
+    return Refuse("Nazwy sekcji „" + std::string(section) + "” nie można zapisać.");
   }
   if (key.empty() || HasBlankAtAnEnd(key) || HasLineBreak(key) || key.find('=') != key.npos ||
       key.front() == ';' || key.front() == '[') {
-    return Refuse("The key name \"" + std::string(key) + "\" cannot be stored.");
+    return Refuse("Nazwy klucza „" + std::string(key) + "” nie można zapisać.");
   }
 
   Section* s = FindSection(section);
   Line* line = s ? const_cast<Line*>(FindKey(*s, key)) : nullptr;
   if (line && ValueAsRead(line->raw_value()) == value) return {};  // nothing to change
   if (HasLineBreak(value)) {
-    return Refuse("The value of key " + std::string(key) + " in section [" + std::string(section) +
-                  "] holds a line break and cannot be stored.");
+    return Refuse("Wartość klucza " + std::string(key) + " w sekcji [" + std::string(section) +
+                  "] zawiera znak końca wiersza i nie można jej zapisać.");
   }
 
   modified_ = true;

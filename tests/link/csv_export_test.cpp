@@ -70,8 +70,35 @@ TEST_F(CsvExportTest, SecondExportWritesOnlyTheGridAsItStandsAndProposesTheLastN
   dialogs_.save_answers.push_back(PathOf("raport.txt"));
   Form().Button1Click();
   EXPECT_EQ(dialogs_.save_requests[1].file_name, PathOf("raport.txt"));
+  EXPECT_EQ(dialogs_.questions, QStringList{"raport.txt już istnieje.\nCzy chcesz go zastąpić?"});
   EXPECT_EQ(ReadFileBytes(dir_ / "raport.txt"), kHeading + ";;;;;;\r\n");  // no extension added
   EXPECT_FALSE(fs::exists(dir_ / "raport.txt.csv"));
+}
+
+// "No" shows the dialog again with the name chosen; "Yes" replaces the file.
+TEST_F(CsvExportTest, AnExistingFileIsReplacedOnlyAfterTheOperatorSaysSo) {
+  testing::WriteFileBytes(dir_ / "zdarzenia.csv", "stare dane\r\n");
+  dialogs_.save_answers = {PathOf("zdarzenia.csv"), PathOf("zdarzenia.csv")};
+  dialogs_.question_answers = {false, true};
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.save_requests.back().file_name, PathOf("zdarzenia.csv"));
+  EXPECT_EQ(dialogs_.questions.size(), 2);
+  EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), kHeading + ";;;;;;\r\n");
+}
+
+// A time the locale wrote with a narrow space is saved with one the code page holds; a text
+// that cannot be stored is refused, in Polish, with its row named.
+TEST_F(CsvExportTest, DatesAndTimesAreAlwaysWritable) {
+  FillRow(1, {"1", "Lis", "Ewa", "2.12.2026", QString::fromUtf16(u"3:04:05\u202FPM")});
+  dialogs_.save_answers = {PathOf("d.csv"), PathOf("e.csv")};
+  Form().Button1Click();
+  EXPECT_EQ(ReadFileBytes(dir_ / "d.csv"), kHeading + "Lis;Ewa;2.12.2026;3:04:05 PM;;;\r\n");
+  FillRow(1, {"1", QString::fromUtf16(u"\u4E2D")});
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.errors,
+            QStringList{QString::fromUtf16(u"Nie można zapisać pliku „") + PathOf("e.csv") +
+                        QString::fromUtf16(u"”: wiersz 1 tabeli zdarzeń zawiera znak „\u4E2D”, "
+                                           u"którego nie ma w stronie kodowej Windows-1250.")});
 }
 
 TEST_F(CsvExportTest, CancellingWritesNothing) {
@@ -89,14 +116,18 @@ TEST_F(CsvExportTest, FailedWriteIsShownAndLeavesNoPartialFile) {
   dialogs_.save_answers.push_back(PathOf("brak/zdarzenia.csv"));
   Form().Button1Click();
   ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_TRUE(dialogs_.errors[0].startsWith("Cannot save \"" + PathOf("brak/zdarzenia.csv")))
+  EXPECT_TRUE(dialogs_.errors[0].startsWith(QString::fromUtf16(u"Nie można zapisać pliku „") +
+                                            PathOf("brak/zdarzenia.csv") +
+                                            QString::fromUtf16(u"”: ")))
       << dialogs_.errors[0].toStdString();
 
   testing::WriteFileBytes(dir_ / "tylko.csv", "zachowane\r\n");
   fs::permissions(dir_ / "tylko.csv", fs::perms::owner_read);
   dialogs_.save_answers.push_back(PathOf("tylko.csv"));
   Form().Button1Click();
-  EXPECT_EQ(dialogs_.errors.size(), 2);
+  ASSERT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(dialogs_.errors[1].endsWith(QString::fromUtf16(u"plik jest tylko do odczytu.")))
+      << dialogs_.errors[1].toStdString();
   EXPECT_EQ(ReadFileBytes(dir_ / "tylko.csv"), "zachowane\r\n");
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     const std::string name = entry.path().filename().string();

@@ -143,12 +143,29 @@ TEST_F(ConfigTest, UnreadableFileIsNeverOverwritten) {
   fs::create_directory(ConfigFile());  // something stands at the path that cannot be read
   app::TForm1& f = Form();
   ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to read ./Config.ini."));
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Nie można odczytać pliku ./Config.ini."));
   EXPECT_EQ(f.StringGrid2->Cell(1, 4), "Szafka 4");
   f.Button14Click();
   EXPECT_EQ(dialogs_.errors.size(), 2);
   EXPECT_TRUE(dialogs_.errors[1].startsWith("Unable to write to ./Config.ini."));
   EXPECT_TRUE(fs::is_directory(ConfigFile()));
+}
+
+// A value the file cannot hold (a card code with a line break) is left out and named; every
+// other value, at this save and the next, is still written.
+TEST_F(ConfigTest, OneValueTheFileCannotHoldDoesNotHoldUpTheOthers) {
+  app::TForm1& f = Form();
+  f.Users[5].CardCode = QStringLiteral("00\r1AABB");
+  for (const char* name : {"Hala", "Magazyn"}) {
+    f.StringGrid2->SetCell(1, 2, name);
+    f.SaveConfig();
+    EXPECT_NE(ReadFileBytes(ConfigFile()).find(std::string("2=") + name + "\r\n"),
+              std::string::npos);
+  }
+  ASSERT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to write to ./Config.ini."));
+  EXPECT_TRUE(dialogs_.errors[0].contains("klucza 5 w sekcji [kod] zawiera znak końca wiersza"));
+  EXPECT_NE(ReadFileBytes(ConfigFile()).find("\r\n5=\r\n6="), std::string::npos);  // kept
 }
 
 TEST_F(ConfigTest, EverySaveReReadsTheFileSoOtherChangesSurvive) {

@@ -11,12 +11,8 @@
 namespace veldoran::platform {
 namespace {
 
-std::string Quote(const std::filesystem::path& path) {
-  std::string quoted = "\"";
-  quoted += path.string();
-  quoted += '"';
-  return quoted;
-}
+// The operator's texts are Polish, with Polish quotation marks.
+std::string Quote(const std::filesystem::path& path) { return "„" + path.string() + "”"; }
 
 std::string ErrorText(int err) { return std::system_category().message(err); }
 
@@ -56,7 +52,7 @@ ReadResult ReadFileContents(const std::filesystem::path& path) {
   const auto fail = [&](int err) {
     result.ok = false;
     result.bytes.clear();
-    result.error = "Cannot read " + Quote(path) + ": " + ErrorText(err) + ".";
+    result.error = "Nie można odczytać pliku " + Quote(path) + ": " + ErrorText(err) + ".";
     return result;
   };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -83,7 +79,7 @@ ReadResult ReadFileContents(const std::filesystem::path& path) {
 }
 
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-  const std::string cannot = "Cannot save " + Quote(path) + ": ";
+  const std::string cannot = "Nie można zapisać pliku " + Quote(path) + ": ";
 
   // A symbolic link stays a link: the file it points at is the one replaced.
   std::filesystem::path target = path;
@@ -98,11 +94,11 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return Refuse(cannot + ErrorText(errno) + ".");
   if (exists) {
-    if (!S_ISREG(old.st_mode)) return Refuse(cannot + "it is not a regular file.");
+    if (!S_ISREG(old.st_mode)) return Refuse(cannot + "to nie jest zwykły plik.");
     // Without a write bit the file is read-only for everyone, root included, as the read-only
     // attribute is on Windows. A rename would replace it anyway; it must not.
     if ((old.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-      return Refuse(cannot + "the file is read-only.");
+      return Refuse(cannot + "plik jest tylko do odczytu.");
     }
   }
 
@@ -116,14 +112,15 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    return Refuse(cannot + "cannot create a temporary file in " + Quote(folder) + ": " +
-                  ErrorText(errno) + ".");
+    return Refuse(cannot + "nie można utworzyć pliku tymczasowego w folderze " + Quote(folder) +
+                  ": " + ErrorText(errno) + ".");
   }
 
   const auto fail = [&](const std::string& step, int err) {
     if (fd >= 0) ::close(fd);
     ::unlink(temp.c_str());
-    return Refuse(cannot + step + " " + Quote(temp) + " failed: " + ErrorText(err) + ".");
+    return Refuse(cannot + "błąd przy " + step + " pliku tymczasowego " + Quote(temp) + ": " +
+                  ErrorText(err) + ".");
   };
   if (exists) {
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
@@ -131,15 +128,15 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
       const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
       (void)ignored;
     }
-    if (::fchmod(fd, old.st_mode & 07777) != 0) return fail("setting the permissions of", errno);
+    if (::fchmod(fd, old.st_mode & 07777) != 0) return fail("ustawianiu uprawnień", errno);
   }
-  if (!WriteAll(fd, bytes)) return fail("writing", errno);
-  if (::fsync(fd) != 0) return fail("flushing", errno);
+  if (!WriteAll(fd, bytes)) return fail("zapisie", errno);
+  if (::fsync(fd) != 0) return fail("zapisie na dysk", errno);
   const int closed = ::close(fd);
   const int close_error = errno;
   fd = -1;
-  if (closed != 0) return fail("closing", close_error);
-  if (!ReplaceFile(temp, target)) return fail("renaming", errno);
+  if (closed != 0) return fail("zamykaniu", close_error);
+  if (!ReplaceFile(temp, target)) return fail("zmianie nazwy", errno);
   SyncFolder(folder);
   return {};
 }
