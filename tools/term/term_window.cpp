@@ -18,10 +18,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include "discovery/device_watch.h"
+#include "discovery/spcommbox.h"
 #include "platform/cp1250.h"
-#ifdef Q_OS_UNIX
-#include "platform/posix/port_map.h"
-#endif
 
 namespace veldoran::term {
 
@@ -43,37 +42,6 @@ QComboBox* Combo(const QStringList& items) {
   auto* box = new QComboBox;
   box->addItems(items);
   return box;
-}
-
-// The COM port numbers there are now.
-std::vector<int> PortNumbers([[maybe_unused]] win::RegistryApi& registry) {
-  std::vector<int> numbers;
-#ifdef Q_OS_UNIX
-  for (const portmap::Entry& entry : portmap::List()) {
-    if (entry.present) numbers.push_back(entry.number);
-  }
-#else
-  // The system's serial-port map: names of the devices, "COM<n>" as data.
-  win::HKEY key = nullptr;
-  if (registry.RegOpenKeyExA(win::HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
-                             win::KEY_READ, &key) != win::ERROR_SUCCESS) {
-    return numbers;
-  }
-  for (win::DWORD i = 0;; ++i) {
-    char name[256];
-    win::BYTE data[64] = {};
-    win::DWORD name_size = sizeof name, data_size = sizeof data - 1, type = 0;
-    if (registry.RegEnumValueA(key, i, name, &name_size, &type, data, &data_size) !=
-        win::ERROR_SUCCESS) {
-      break;
-    }
-    const std::string port(reinterpret_cast<const char*>(data));
-    if (port.rfind("COM", 0) == 0) numbers.push_back(std::atoi(port.c_str() + 3));
-  }
-  registry.RegCloseKey(key);
-  std::sort(numbers.begin(), numbers.end());
-#endif
-  return numbers;
 }
 
 // The stored flow control, if there is one.
@@ -124,12 +92,17 @@ TermWindow::TermWindow(std::shared_ptr<win::SerialApi> api,
   } catch (const std::exception& e) {
     statusBar()->showMessage(tr("Stored settings not loaded: %1").arg(Text(e.what())));
   }
-  FillPorts();
+  port_->SetspComm(comm_.get());
   ShowSettings();
   ShowState();
+  // Adapters plugged in or out while the terminal runs come and go in the port list.
+  watch_ = std::make_unique<discovery::DeviceChangeWatch>(
+      discovery::DeviceChangeWatch::SystemFolders(),
+      [this](const serial::TMessage& message) { port_->DeviceChange(message); });
 }
 
 TermWindow::~TermWindow() {
+  watch_.reset();
   comm_->RemoveListener(serial::TspNotifyEvent::Of<TermWindow, &TermWindow::PortNotify>(this));
   comm_.reset();  // closes the port; the terminal and monitors go after it
 }
@@ -139,7 +112,15 @@ void TermWindow::BuildWidgets() {
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
   auto* line = new QHBoxLayout;
-  port_ = new QComboBox;
+  // Lists the ports present; picking one moves an open port there.
+  port_ = new discovery::TspDeviceBox;
+  port_->setMinimumContentsLength(6);
+  port_->SetGuard([this](const std::function<void()>& action) {
+    closing_ = true;  // the old port is closed on the way
+    Guarded(tr("Port"), action);
+    closing_ = false;
+    ShowState();
+  });
   baud_ = Combo({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
   baud_->setEditable(true);
   baud_->setValidator(new QIntValidator(1, 4000000, baud_));
@@ -188,7 +169,7 @@ void TermWindow::BuildWidgets() {
   setCentralWidget(central);
   resize(900, 520);
 
-  for (QComboBox* box : {port_, baud_, data_bits_, parity_, stop_bits_, flow_}) {
+  for (QComboBox* box : {baud_, data_bits_, parity_, stop_bits_, flow_}) {
     connect(box, &QComboBox::currentIndexChanged, this, [this] { ApplySettings(); });
   }
   connect(baud_->lineEdit(), &QLineEdit::editingFinished, this, [this] { ApplySettings(); });
@@ -206,25 +187,8 @@ void TermWindow::BuildWidgets() {
   for (const auto& [widget, name] : names) widget->setObjectName(QString::fromLatin1(name));
 }
 
-void TermWindow::FillPorts() {
-  showing_ = true;
-  port_->clear();
-  const std::vector<int> present = PortNumbers(*comm_->Registry());
-  std::vector<int> numbers = present;
-  const int current = comm_->ComPortNo();
-  if (std::find(numbers.begin(), numbers.end(), current) == numbers.end()) {
-    numbers.insert(std::upper_bound(numbers.begin(), numbers.end(), current), current);
-  }
-  for (const int n : numbers) {
-    const bool there = std::find(present.begin(), present.end(), n) != present.end();
-    port_->addItem(there ? QStringLiteral("COM%1").arg(n) : tr("COM%1 (not present)").arg(n), n);
-  }
-  showing_ = false;
-}
-
 void TermWindow::ShowSettings() {
   showing_ = true;
-  port_->setCurrentIndex(port_->findData(static_cast<int>(comm_->ComPortNo())));
   const QString baud = QString::number(comm_->BaudRate());
   if (baud_->findText(baud) >= 0) {
     baud_->setCurrentIndex(baud_->findText(baud));
@@ -241,7 +205,6 @@ void TermWindow::ShowSettings() {
 
 void TermWindow::ApplySettings() {
   if (showing_) return;
-  closing_ = true;  // a new port number closes the port on the way
   Guarded(tr("Port settings"), [&] {
     const unsigned baud = baud_->currentText().toUInt();
     if (baud != 0 && baud != comm_->BaudRate()) comm_->SetBaudRate(baud);
@@ -249,11 +212,7 @@ void TermWindow::ApplySettings() {
     comm_->SetParity(static_cast<serial::TParity>(parity_->currentIndex()));
     comm_->SetStopBits(static_cast<serial::TStopBits>(stop_bits_->currentIndex()));
     comm_->SetStreamProtocol(static_cast<serial::TStreamProtocol>(flow_->currentIndex()));
-    const int port = port_->currentData().toInt();
-    if (port > 0 && port != comm_->ComPortNo())
-      comm_->SetComPortNo(static_cast<std::uint16_t>(port));
   });
-  closing_ = false;
   ShowState();
 }
 
@@ -262,15 +221,15 @@ void TermWindow::ShowState() {
   open_->setText(open ? tr("Close") : tr("Open"));
   test_->setEnabled(open);
   text_->setReadOnly(!open);  // nothing to type into while there is no line
-  statusBar()->showMessage(open ? tr("%1 open").arg(port_->currentText())
-                                : tr("%1 closed").arg(port_->currentText()));
+  const QString name = QString::fromStdString(comm_->GetDeviceName());
+  statusBar()->showMessage(open ? tr("%1 open").arg(name) : tr("%1 closed").arg(name));
 }
 
 void TermWindow::PortNotify(serial::TObject*, std::int32_t code) {
   ShowState();
   if (code == serial::kNotifyClosed && !closing_) {
-    statusBar()->showMessage(
-        tr("%1 closed: the line went away (adapter unplugged?)").arg(port_->currentText()));
+    statusBar()->showMessage(tr("%1 closed: the line went away (adapter unplugged?)")
+                                 .arg(QString::fromStdString(comm_->GetDeviceName())));
   }
 }
 

@@ -17,6 +17,11 @@ class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace veldoran::discovery {
+class DeviceChangeWatch;
+class TspDeviceBox;
+}  // namespace veldoran::discovery
+
 namespace veldoran::term {
 
 class TermWindow : public QMainWindow {
@@ -35,7 +40,6 @@ class TermWindow : public QMainWindow {
 
  private:
   void BuildWidgets();
-  void FillPorts();
   void ShowSettings();   // the component's settings into the controls
   void ApplySettings();  // the controls' settings to the component (at once while open)
   void ShowState();
@@ -49,7 +53,7 @@ class TermWindow : public QMainWindow {
 
   serial::QtMainThread main_;
   std::unique_ptr<serial::TspComm> comm_;
-  QComboBox* port_ = nullptr;
+  discovery::TspDeviceBox* port_ = nullptr;
   QComboBox* baud_ = nullptr;
   QComboBox* data_bits_ = nullptr;
   QComboBox* parity_ = nullptr;
@@ -62,6 +66,7 @@ class TermWindow : public QMainWindow {
   QPlainTextEdit* text_ = nullptr;
   std::unique_ptr<serial::QtTerminalEdit> terminal_;
   std::vector<std::unique_ptr<serial::QtCheckedControl>> monitors_;
+  std::unique_ptr<discovery::DeviceChangeWatch> watch_;
   bool showing_ = false;  // the controls are being filled: their changes are not applied
   bool closing_ = false;  // the user closes the port (not the line going away)
 };
