@@ -1,6 +1,7 @@
 // Whole-file reads and atomic replacement on Windows, with wide-character paths throughout, so
 // a folder whose name the ANSI code page cannot spell works too. The error texts are those of
-// the POSIX backend, with the system's reason (FormatMessage) in place of strerror's.
+// the POSIX backend (Polish, for the operator), with the system's reason (FormatMessage) in
+// place of strerror's, all in the ANSI code page the window decodes them with.
 #include "platform/atomic_file.h"
 
 #include <atomic>
@@ -15,8 +16,12 @@
 namespace veldoran::platform {
 namespace {
 
+// Our own texts, written here as wide literals, in the ANSI code page.
+std::string Text(std::wstring_view text) { return win::AnsiFromWide(text); }
+
+// The operator's texts are Polish, with Polish quotation marks.
 std::string Quote(const std::filesystem::path& path) {
-  return "\"" + win::AnsiFromWide(path.wstring()) + "\"";
+  return Text(L"\u201E" + path.wstring() + L"\u201D");
 }
 
 std::string ErrorText(::DWORD error) { return win::SystemMessage(error); }
@@ -56,7 +61,7 @@ ReadResult ReadFileContents(const std::filesystem::path& path) {
   const auto fail = [&](::DWORD error) {
     result.ok = false;
     result.bytes.clear();
-    result.error = "Cannot read " + Quote(path) + ": " + ErrorText(error) + ".";
+    result.error = Text(L"Nie można odczytać pliku ") + Quote(path) + ": " + ErrorText(error) + ".";
     return result;
   };
   const ::HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
@@ -85,7 +90,7 @@ ReadResult ReadFileContents(const std::filesystem::path& path) {
 }
 
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-  const std::string cannot = "Cannot save " + Quote(path) + ": ";
+  const std::string cannot = Text(L"Nie można zapisać pliku ") + Quote(path) + ": ";
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
 
   const ::DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -97,10 +102,12 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     }
   } else {
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
-      return Refuse(cannot + "it is not a regular file.");
+      return Refuse(cannot + Text(L"to nie jest zwykły plik."));
     }
     // A rename would replace a read-only file; it must not.
-    if (attributes & FILE_ATTRIBUTE_READONLY) return Refuse(cannot + "the file is read-only.");
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+      return Refuse(cannot + Text(L"plik jest tylko do odczytu."));
+    }
   }
 
   static std::atomic<unsigned> counter{0};
@@ -119,22 +126,24 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     }
   }
   if (file == INVALID_HANDLE_VALUE) {
-    return Refuse(cannot + "cannot create a temporary file in " + Quote(folder) + ": " +
-                  ErrorText(create_error) + ".");
+    return Refuse(cannot + Text(L"nie można utworzyć pliku tymczasowego w folderze ") +
+                  Quote(folder) + ": " + ErrorText(create_error) + ".");
   }
 
-  const auto fail = [&](const std::string& step, ::DWORD error) {
+  const auto fail = [&](std::wstring_view step, ::DWORD error) {
     if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
     ::DeleteFileW(temp.c_str());
-    return Refuse(cannot + step + " " + Quote(temp) + " failed: " + ErrorText(error) + ".");
+    return Refuse(cannot +
+                  Text(std::wstring(L"błąd przy ") + std::wstring(step) + L" pliku tymczasowego ") +
+                  Quote(temp) + ": " + ErrorText(error) + ".");
   };
-  if (!WriteAll(file, bytes)) return fail("writing", ::GetLastError());
-  if (!::FlushFileBuffers(file)) return fail("flushing", ::GetLastError());
+  if (!WriteAll(file, bytes)) return fail(L"zapisie", ::GetLastError());
+  if (!::FlushFileBuffers(file)) return fail(L"zapisie na dysk", ::GetLastError());
   const bool closed = ::CloseHandle(file) != 0;
   const ::DWORD close_error = ::GetLastError();
   file = INVALID_HANDLE_VALUE;
-  if (!closed) return fail("closing", close_error);
-  if (!PutInPlace(temp, path, exists)) return fail("renaming", ::GetLastError());
+  if (!closed) return fail(L"zamykaniu", close_error);
+  if (!PutInPlace(temp, path, exists)) return fail(L"zmianie nazwy", ::GetLastError());
   return {};
 }
 
