@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Starts the simulated controller on COM1 and the tool beside it, in the folder demo/ (its
-# Config.ini and its own port map live there, so nothing of the user's is touched). Lines typed
-# here go to the simulator (try: card 0, events 5, dump, mute, hangup, plug, help). Closing the
-# window stops the simulator.
+# Starts the simulated controller and the tool beside it, in the folder demo/ (its Config.ini
+# and its own port map live there, so nothing of the user's is touched). The simulator takes
+# the first free COM number from COM3 up, as a newly plugged USB adapter would; the operator
+# picks it in the tool's port list. Lines typed here go to the simulator (try: card 0,
+# events 5, dump, mute, hangup, plug, help). Closing the window stops the simulator.
 #   tools/demo.sh [build folder]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +20,8 @@ fi
 
 mkdir -p "$demo"
 export XDG_CONFIG_HOME=$demo/config
-rm -f "$XDG_CONFIG_HOME/veldoran/ports/COM1"  # left over by a demo that was killed
+ports=$XDG_CONFIG_HOME/veldoran/ports
+rm -f "$ports"/COM*  # links left over by a demo that was killed (the demo's own map)
 
 # Three users whose cards the controller already holds (names in Windows-1250).
 if [ ! -f "$demo/Config.ini" ]; then
@@ -30,7 +32,7 @@ if [ ! -f "$demo/Config.ini" ]; then
 fi
 
 rm -f "$demo/sim.in" && mkfifo "$demo/sim.in"
-"$sim" --port COM1 --number 1 --events 40 --seed 7 \
+"$sim" --number 1 --events 40 --seed 7 \
   --card 0:0011AABB --card 1:0022CCDD --card 2:0033EEFF \
   <"$demo/sim.in" 2>"$demo/sim.log" &
 sim_pid=$!
@@ -42,18 +44,26 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+port=
 for _ in $(seq 50); do
-  [ -L "$XDG_CONFIG_HOME/veldoran/ports/COM1" ] && break
+  for link in "$ports"/COM*; do
+    [ -L "$link" ] && port=$(basename "$link") && break 2
+  done
   kill -0 "$sim_pid" 2>/dev/null || { echo "The simulator did not start; see $demo/sim.log" >&2; exit 1; }
   sleep 0.1
 done
+[ -n "$port" ] || { echo "The simulator registered no port; see $demo/sim.log" >&2; exit 1; }
 
 (cd "$demo" && exec "$tool") &
 tool_pid=$!
 cat <<TXT
 
-The simulated controller answers on COM1, the port the tool opens. Press "Połącz" in the window.
-Then try "Odczytaj zdarzenia" on the "Zdarzenia" page and "Zapisz do pliku CSV".
+The simulated controller answers on $port, as a USB adapter just plugged in would. Pick $port in
+the list under "Port COM" in the window, then press "Połącz". Then try "Odczytaj zdarzenia" on
+the "Zdarzenia" page and "Zapisz do pliku CSV". The tool opens $port again at its next start.
+To plug in a second adapter, start another simulator in a second terminal:
+  XDG_CONFIG_HOME=$XDG_CONFIG_HOME $sim --number 2
+it appears in the list at once; pick it and the connection moves there.
 Type simulator commands here (help lists them), e.g. "card 0" presents Anna Nowak's card.
 The simulator's log: $demo/sim.log. Close the window to stop both.
 

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,8 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "discovery/device_watch.h"
+#include "discovery/spcommbox.h"
 #include "link/connection.h"
 #include "link/csv_export.h"
 #include "link/event_log.h"
@@ -20,9 +23,11 @@
 #include "records/card_upload.h"
 #include "records/config.h"
 #include "records/lockers_page.h"
+#include "records/port_choice.h"
 #include "records/users_page.h"
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
+#include "ui/focus_style.h"
 #include "ui/page_control.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
@@ -75,6 +80,7 @@ void FitCaption(QPushButton* button) {
 QLabel* Label(QWidget* parent, const QString& text, int x, int y, int w = 0, int h = 0,
               const QFont* font = nullptr) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
   if (font) label->setFont(*font);
   const QSize hint = label->sizeHint();
   label->setGeometry(x, y, std::max(w, hint.width()), std::max(h, hint.height()));
@@ -148,6 +154,12 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
       [this] { UpdateLockerCaptions(); }, [this] { SaveConfig(); });
   FormCreate();
   ConnectHandlers();
+  if (services_.watch_devices) {
+    device_watch_ = std::make_unique<discovery::DeviceChangeWatch>(
+        discovery::DeviceChangeWatch::SystemFolders(), [this](const serial::TMessage& message) {
+          Guarded([&] { spDeviceBox1->DeviceChange(message); });
+        });
+  }
 }
 
 void TForm1::Guarded(const std::function<void()>& action) {
@@ -182,16 +194,30 @@ void TForm1::ConnectHandlers() {
           [this] { Guarded([this] { StringGrid3Click(); }); });
   connect(StringGrid2, &ui::TStringGrid::SelectionChanged, this,
           [this] { Guarded([this] { StringGrid2Click(); }); });
+  // A pick that cannot open its port shows the open error as a failed "Połącz" does.
+  spDeviceBox1->SetGuard([this](const std::function<void()>& action) { Guarded(action); });
+  spDeviceBox1->SetOnChange([this](serial::TObject*) { KeepPickedPort(); });
+}
+
+void TForm1::KeepPickedPort() {
+  const ini::Result saved = records::SavePortChoice(records::ConfigPath(), spComm1->ComPortNo());
+  if (saved.ok) return;
+  services_.dialogs->ShowError(
+      QStringLiteral("Unable to write to %1.\n\n%2")
+          .arg(QDir::toNativeSeparators(QString::fromStdString(records::ConfigPath().string())),
+               QString::fromLocal8Bit(saved.error.c_str())));
 }
 
 TForm1::~TForm1() {
+  device_watch_.reset();
   // The port goes first: its threads deliver through the main thread and the handlers below.
+  // The picker hears of it and lets go of the port.
   spComm1.reset();
 }
 
 void TForm1::BuildPort() {
-  spComm1 =
-      std::make_unique<serial::TspComm>(nullptr, *services_.main_thread, services_.serial_api);
+  spComm1 = std::make_unique<serial::TspComm>(nullptr, *services_.main_thread, services_.serial_api,
+                                              services_.registry, services_.device_setup);
   serial::TspComm& com = *spComm1;
   com.SetName("spComm1");
   com.BeginLoading();
@@ -201,6 +227,8 @@ void TForm1::BuildPort() {
   com.SetStopBits(serial::sbOne);
   com.SetByteSize(8);
   com.SetComPort(serial::cpCOM1);
+  // The port the operator picked last, if Config.ini keeps one.
+  if (const auto picked = records::ReadPortChoice(records::ConfigPath())) com.SetComPortNo(*picked);
   com.SetTraceStates({});
   com.SetEventChar('\0');
   com.SetStreamProtocol(serial::spNone);
@@ -209,11 +237,17 @@ void TForm1::BuildPort() {
   com.SetTimeoutRead(0);
   com.SetTimeoutWrite(100);
   com.SetRS485Mode(false);
+  com.SetEnumPorts(serial::epQuickAll);
   com.SetUseMainThread(true);
+  com.SetTerminalUsage(serial::tuBoth);  // no terminal is attached
+  com.SetTerminalEcho(false);
   com.SetOnAfterReceive([this](serial::TObject* Com, void* Buffer, std::uint32_t Received) {
     spComm1AfterReceive(Com, Buffer, Received);
   });
   com.EndLoading();
+  // The picker is bound once the port has all its settings: this builds the port list and
+  // selects the current port.
+  spDeviceBox1->SetspComm(&com);
 }
 
 void TForm1::BuildWindow() {
@@ -255,6 +289,14 @@ void TForm1::BuildWindow() {
   BuildLockersPage();
   PageControl1->setCurrentWidget(TabSheet2);
 
+  // After the page control in the focus chain, as its tab order puts it.
+  spDeviceBox1 = new discovery::TspDeviceBox(this);
+  spDeviceBox1->setObjectName(QStringLiteral("spDeviceBox1"));
+  spDeviceBox1->setGeometry(8, 40, 97, 21);
+  spDeviceBox1->SetItemHeight(13);
+  spDeviceBox1->SetResetOnChanged(false);
+  spDeviceBox1->setPalette(standard);
+
   const QFont tahoma16 = Font(QStringLiteral("Tahoma"), 16);
   Label16 = Label(this, QStringLiteral("Status połączenia:"), 120, 512, 127, 19, &tahoma16);
   SetTextColor(Label16, Qt::white);
@@ -272,6 +314,12 @@ void TForm1::BuildWindow() {
   StatusBar1->SetPanelText(5, QStringLiteral("ver 1.3"));
 
   for (QPushButton* button : findChildren<QPushButton*>()) FitCaption(button);
+  // Where the keyboard focus is shows on buttons, check boxes and grids.
+  for (QWidget* widget : findChildren<QWidget*>()) {
+    if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<ui::TStringGrid*>(widget)) {
+      widget->setStyle(ui::FocusStyle());
+    }
+  }
 
   Timer1 = new ui::TTimer(this);
   Timer1->SetInterval(1000);

@@ -47,9 +47,15 @@ class MainThread;
 class TObject;
 class TspComm;
 }  // namespace veldoran::serial
+namespace veldoran::discovery {
+class DeviceChangeWatch;
+class TspDeviceBox;
+}  // namespace veldoran::discovery
 namespace veldoran::win {
+class DeviceSetupApi;
+class RegistryApi;
 class SerialApi;
-}
+}  // namespace veldoran::win
 
 namespace veldoran::app {
 
@@ -63,6 +69,11 @@ struct Services {
   serial::MainThread* main_thread = nullptr;
   // The serial driver (null: the system's).
   std::shared_ptr<win::SerialApi> serial_api;
+  // The registry and device-setup interfaces the port list is built from (null: the system's).
+  std::shared_ptr<win::RegistryApi> registry;
+  std::shared_ptr<win::DeviceSetupApi> device_setup;
+  // Whether the port list follows ports that come and go while the window is open.
+  bool watch_devices = true;
 };
 
 class TForm1 : public QWidget, public link::LinkState, public records::RecordsState {
@@ -113,8 +124,9 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
 
   // ---- Controls on the window ----
   QLabel* Label17;
-  QPushButton* SpeedButton2;  // "Połącz"
-  QPushButton* SpeedButton1;  // "Rozłącz"
+  discovery::TspDeviceBox* spDeviceBox1;  // the COM port picker, bound to spComm1
+  QPushButton* SpeedButton2;              // "Połącz"
+  QPushButton* SpeedButton1;              // "Rozłącz"
   QButtonGroup* SpeedButtonGroup1;
   ui::TPageControl* PageControl1;
   QLabel* Label16;
@@ -175,6 +187,8 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   // toolkit's default handling of an event would.
   void Guarded(const std::function<void()>& action);
   void ConnectHandlers();
+  // The operator picked a port in spDeviceBox1: it is opened again at the next start.
+  void KeepPickedPort();
 
   Services services_;
   std::unique_ptr<serial::MainThread> own_main_thread_;
@@ -187,6 +201,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<records::UsersPage> users_page_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
+  std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;
 };
 
 }  // namespace veldoran::app

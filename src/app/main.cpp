@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "app/fonts.h"
 #include "app/form1.h"
+#include "app/translations.h"
 #include "veldoran/version.h"
 
 int main(int argc, char* argv[]) {
@@ -22,6 +23,7 @@ int main(int argc, char* argv[]) {
   if (const auto exit = veldoran::app::CheckRemainingArguments(QApplication::arguments())) {
     return veldoran::app::Finish(*exit);
   }
+  veldoran::app::InstallPolishQtTranslation(app);
   veldoran::app::LoadWindowFonts();
   veldoran::app::TForm1 form;
   form.show();

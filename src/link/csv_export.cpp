@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/atomic_file.h"
+#include "ui/date_formats.h"
 #include "ui/dialogs.h"
 #include "ui/string_grid.h"
 #include "ui/text.h"
@@ -20,21 +21,44 @@ QString CsvField(const QString& text) {
   return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+namespace {
+constexpr int kDateColumn = 3;
+constexpr int kTimeColumn = 4;
+}  // namespace
+
 QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid) {
   QStringList lines{heading};
   for (int row = 1; row < events_grid.RowCount(); ++row) {
     QStringList fields;
-    for (int col = 1; col <= 7; ++col) fields << CsvField(events_grid.Cell(col, row));
+    for (int col = 1; col <= 7; ++col) {
+      QString text = events_grid.Cell(col, row);
+      // Dates and times are written in a form the code page holds, whatever the locale made.
+      if (col == kDateColumn || col == kTimeColumn) {
+        text = ui::StorableDigitsAndSeparators(text).value_or(text);
+      }
+      fields << CsvField(text);
+    }
     lines << fields.join(QLatin1Char(';'));
   }
   return lines;
 }
 
-std::optional<std::string> CsvBytes(const QStringList& lines) {
+std::optional<std::string> CsvBytes(const QStringList& lines, CsvEncodingError* error) {
   std::string bytes;
-  for (const QString& line : lines) {
-    const auto encoded = ui::ToAnsi(line);
-    if (!encoded) return std::nullopt;
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    const auto encoded = ui::ToAnsi(lines[i]);
+    if (!encoded) {
+      if (error) {
+        error->line = static_cast<int>(i);
+        for (const QChar c : lines[i]) {
+          if (!ui::ToAnsi(QString(c))) {
+            error->character = c;
+            break;
+          }
+        }
+      }
+      return std::nullopt;
+    }
     bytes += *encoded;
     bytes += "\r\n";
   }
@@ -47,11 +71,14 @@ void ExportEventsToCsv(const CsvExportControls& controls, ui::TSaveDialog& save_
   const QStringList lines = CsvLines(heading, *controls.StringGrid1);
   if (!save_dialog.Execute(dialogs)) return;
   const QString& name = save_dialog.FileName;
-  const auto bytes = CsvBytes(lines);
+  CsvEncodingError bad;
+  const auto bytes = CsvBytes(lines, &bad);
   if (!bytes) {
-    dialogs.ShowError(QStringLiteral("Cannot save \"%1\": a text holds a character "
-                                     "Windows-1250 cannot store.")
-                          .arg(name));
+    const QString where = bad.line == 0 ? QStringLiteral("nagłówek")
+                                        : QStringLiteral("wiersz %1 tabeli zdarzeń").arg(bad.line);
+    dialogs.ShowError(QStringLiteral("Nie można zapisać pliku „%1”: %2 zawiera znak „%3”, "
+                                     "którego nie ma w stronie kodowej Windows-1250.")
+                          .arg(name, where, QString(bad.character)));
     return;
   }
   const platform::FileResult written =

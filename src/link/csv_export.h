@@ -22,19 +22,29 @@ namespace veldoran::link {
 // stays one field.
 QString CsvField(const QString& text);
 
-// The heading line followed by one line per data row of the grid.
+// The heading line followed by one line per data row of the grid. Dates and times are put in
+// a form the code page holds (digits and separators), whatever the locale made of them.
 QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid);
 
-// The file's bytes, or nothing when a text holds a character the code page cannot.
-std::optional<std::string> CsvBytes(const QStringList& lines);
+// Where a line holds a character the code page cannot: the line (0 is the heading) and the
+// character.
+struct CsvEncodingError {
+  int line = 0;
+  QChar character;
+};
+
+// The file's bytes, or nothing when a text holds a character the code page cannot (described
+// in `error`, if given).
+std::optional<std::string> CsvBytes(const QStringList& lines, CsvEncodingError* error = nullptr);
 
 struct CsvExportControls {
   const QPlainTextEdit* Memo1;  // holds the heading line
   const ui::TStringGrid* StringGrid1;
 };
 
-// "Zapisz do pliku CSV": collects the lines, asks for a file name and writes the file. The file
-// is replaced all at once; a failed write is shown in the error box and leaves no partial file.
+// "Zapisz do pliku CSV": collects the lines, asks for a file name (and, for a file that exists,
+// whether to replace it) and writes the file. The file is replaced all at once; a failed write
+// is shown in the error box and leaves no partial file.
 void ExportEventsToCsv(const CsvExportControls& controls, ui::TSaveDialog& save_dialog,
                        ui::Dialogs& dialogs);
 

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 #include <algorithm>
 
 #include "link/protocol.h"
@@ -66,6 +67,21 @@ void ReceiveDispatcher::Receive(const void* buffer, std::uint32_t received) {
 
 void ReceiveDispatcher::CardRead() {
   const QString code = ui::FromAnsi(p::card_read_line::kCardCode.In(state_.ReceiveBuffer));
+  controls_.StatusBar1->SetPanelHint(3, QString());
+  if (const qsizetype bad = ui::FirstControlCharacter(code); bad >= 0) {
+    // A garbled read (line noise, a bad contact): such a code cannot be stored, so it never
+    // reaches the card code field, from where "Zapisz" would take it. The operator sees the
+    // read and why it went no further.
+    controls_.StatusBar1->SetPanelText(2, QStringLiteral("Karta: ") + ui::WithControlsShown(code));
+    controls_.StatusBar1->SetPanelText(3, QStringLiteral("Błąd odczytu karty"));
+    controls_.StatusBar1->SetPanelHint(
+        3, QStringLiteral("Odczytany kod karty zawiera znak sterujący (%1), którego nie można "
+                          "zapisać. Pole „Kod karty” nie zostało zmienione; przyłóż kartę "
+                          "ponownie.")
+               .arg(ui::CharacterCode(code[bad])));
+    state_.ReceiveBuffer.clear();
+    return;
+  }
   controls_.Edit6->setText(code);
   controls_.StatusBar1->SetPanelText(2, QStringLiteral("Karta: ") + code);
   controls_.StatusBar1->SetPanelText(3, QString());
@@ -122,12 +138,25 @@ void ReceiveDispatcher::EventRecord() {
   }
   rx.erase(0, p::event_record::kLength);
   MoveTo(controls_.ProgressBar2, slot / 10);
-  if (slot >= p::kLastEventSlot) {
-    MoveTo(controls_.ProgressBar2, 0);
-    dialogs_.ShowMessage(QStringLiteral("Odczytano %1 zdarzeń").arg(state_.EventCount));
-    controls_.heartbeat.Resume();
-    if (fill_events_grid_) fill_events_grid_();
-  }
+  if (slot >= p::kLastEventSlot) ReadEnded();
+}
+
+void ReceiveDispatcher::ReadEnded() {
+  MoveTo(controls_.ProgressBar2, 0);
+  controls_.heartbeat.Resume();
+  if (fill_events_grid_) fill_events_grid_();
+  // The box is modal: shown from here it would hold up every later delivery (the port waits
+  // for this handler to return) and the heartbeat would take the silence for a lost link.
+  // It opens once the handler has returned, from the event loop, and replies go on being
+  // handled while it is open. Line noise that ends "reads" one after another gets one box.
+  if (*read_end_box_) return;
+  *read_end_box_ = true;
+  QTimer::singleShot(0, &read_end_context_,
+                     [&dialogs = dialogs_, open = read_end_box_,
+                      text = QStringLiteral("Odczytano %1 zdarzeń").arg(state_.EventCount)] {
+                       dialogs.ShowMessage(text);
+                       *open = false;  // the dispatcher may be gone by now; the flag is shared
+                     });
 }
 
 QString ReceiveDispatcher::DateAndTime(std::int32_t clock_value) const {

@@ -3,8 +3,10 @@
 // length and acted on; incomplete ones wait for the next delivery.
 #pragma once
 
+#include <QObject>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "link/heartbeat.h"
 #include "link/link_state.h"
@@ -38,7 +40,10 @@ class ReceiveDispatcher {
                     const records::UserTable& users, ui::Dialogs& dialogs,
                     const ui::DateTimeFormats& formats, std::function<void()> fill_events_grid);
 
-  // Handles one delivery of `received` bytes (the port's OnAfterReceive).
+  // Handles one delivery of `received` bytes (the port's OnAfterReceive). The record that ends
+  // an event read resets the progress bar, resumes the heartbeat and fills the events grid
+  // here; its message box ("Odczytano N zdarzeń") opens after this returns, from the event
+  // loop, and not while another such box is open or about to open.
   void Receive(const void* buffer, std::uint32_t received);
 
  private:
@@ -46,6 +51,7 @@ class ReceiveDispatcher {
   void StatusLine();
   void Acknowledgement();
   void EventRecord();
+  void ReadEnded();
   QString DateAndTime(std::int32_t clock_value) const;
 
   DispatcherControls controls_;
@@ -54,6 +60,11 @@ class ReceiveDispatcher {
   ui::Dialogs& dialogs_;
   const ui::DateTimeFormats& formats_;
   std::function<void()> fill_events_grid_;
+  // An end-of-read box is open or waiting to open. Shared with the box's call, which may end
+  // after this object is gone.
+  std::shared_ptr<bool> read_end_box_ = std::make_shared<bool>(false);
+  // Owns the call that opens the box: a call not yet made dies with the dispatcher.
+  QObject read_end_context_;
 };
 
 }  // namespace veldoran::link

@@ -14,7 +14,9 @@ namespace veldoran::platform {
 
 struct FileResult {
   bool ok = true;
-  std::string error;  // why it failed, for a person to read; empty when ok
+  // Why it failed, for the operator to read, in the local 8-bit encoding (the ANSI code page
+  // on Windows, UTF-8 elsewhere); empty when ok.
+  std::string error;
 };
 
 // Writes `bytes` to a temporary file in the same folder, flushes it to the disk and renames it
@@ -29,20 +31,32 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
 
 struct ReadResult {
   bool ok = true;
-  bool missing = false;     // the file does not exist (ok is false then)
-  bool too_large = false;   // larger than the caller's limit (ok is false then); not read
-  std::uintmax_t size = 0;  // the file's size, when too large
+  bool missing = false;    // the file does not exist (ok is false then)
+  bool too_large = false;  // beyond the caller's limits (ok is false then)
   std::string bytes;
-  std::string error;  // why it failed, for a person to read; empty when ok or missing
+  std::string error;  // as FileResult's; empty when ok or missing
+};
+
+// What a caller is prepared to take from a file: more bytes, or more lines (line feeds), and the
+// file is refused, with its size or line count in the error.
+struct ReadLimits {
+  std::uintmax_t max_bytes = std::numeric_limits<std::uintmax_t>::max();
+  std::uintmax_t max_lines = std::numeric_limits<std::uintmax_t>::max();
 };
 
 // Reads the whole file as it is (no conversion of line ends or text). Only a regular file is
 // read: a folder, a device or a FIFO at the path is refused at once, never waited on. A file
-// larger than `max_bytes` is refused without being read, also when it grows while it is read.
-ReadResult ReadFileContents(const std::filesystem::path& path,
-                            std::uintmax_t max_bytes = std::numeric_limits<std::uintmax_t>::max());
+// beyond `limits` is refused; one larger than max_bytes is not even read, also when it grows
+// while it is read.
+ReadResult ReadFileContents(const std::filesystem::path& path, const ReadLimits& limits = {});
 
-// A path as error messages show it: in quotation marks, in the system's code page.
-std::string QuotedPath(const std::filesystem::path& path);
+// A size as the errors show it: "4 MB", "100,5 MB" (mebibytes, decimal comma), "512 B".
+inline std::string SizeText(std::uintmax_t bytes) {
+  constexpr std::uintmax_t kMb = 1024 * 1024;
+  if (bytes < kMb) return std::to_string(bytes) + " B";
+  if (bytes % kMb == 0) return std::to_string(bytes / kMb) + " MB";
+  const std::uintmax_t tenths = (bytes * 10 + kMb / 2) / kMb;
+  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " MB";
+}
 
 }  // namespace veldoran::platform

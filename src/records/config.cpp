@@ -34,9 +34,10 @@ void Config::LoadConfig() {
   ini::LoadResult loaded = ini::LoadFile(path_);
   if (loaded.status == ini::LoadStatus::kUnreadable) {
     unreadable_ = true;
-    unreadable_reason_ = loaded.error;
-    dialogs_.ShowError(QStringLiteral("Unable to read %1.\n\n%2")
-                           .arg(PathText(path_), QString::fromLocal8Bit(loaded.error.c_str())));
+    unreadable_reason_ = QString::fromLocal8Bit(loaded.error.c_str());
+    dialogs_.ShowError(QStringLiteral("Nie można odczytać pliku %1.\n\n%2\n\nPlik nie zostanie "
+                                      "zastąpiony, aby nie utracić jego zawartości.")
+                           .arg(PathText(path_), unreadable_reason_));
   }
   const ini::Document& doc = loaded.document;
   const auto read = [&](const char* section, int n, std::string_view default_value) {
@@ -62,19 +63,17 @@ void Config::LoadConfig() {
   // Every value goes back to the file, so after the first start it holds all keys.
   if (!unreadable_) {
     ini::Document back = std::move(loaded.document);
-    std::string error;
-    if (!StoreAll(back, error)) {
-      ShowWriteError(error);
-    } else if (back.modified()) {
-      Write(back);
-    }
+    const QStringList refused = StoreAll(back);
+    const bool written = !back.modified() || Write(back);
+    if (written && !refused.isEmpty()) ShowRefused(refused);
   }
   UpdateLockerCaptions();
 }
 
 void Config::SaveConfig() {
   if (unreadable_) {
-    ShowWriteError("the file could not be read at start, so it is not replaced: " +
+    ShowWriteError(QStringLiteral("Plik nie dał się odczytać przy uruchomieniu, więc nie zostanie "
+                                  "zastąpiony: ") +
                    unreadable_reason_);
     return;
   }
@@ -82,59 +81,62 @@ void Config::SaveConfig() {
   // start, survives the save.
   ini::LoadResult loaded = ini::LoadFile(path_);
   if (loaded.status == ini::LoadStatus::kUnreadable) {
-    ShowWriteError(loaded.error);
+    ShowWriteError(QString::fromLocal8Bit(loaded.error.c_str()));
     return;
   }
-  std::string error;
-  if (!StoreAll(loaded.document, error)) {
-    ShowWriteError(error);
-    return;
-  }
-  Write(loaded.document);
+  const QStringList refused = StoreAll(loaded.document);
+  if (Write(loaded.document) && !refused.isEmpty()) ShowRefused(refused);
 }
 
 void Config::UpdateLockerCaptions() {
   for (int n = 1; n <= kLockerCount; ++n) {
     controls_.CheckBoxes[static_cast<std::size_t>(n - 1)]->setText(
-        controls_.StringGrid2->Cell(1, n));
+        ui::PlainCaption(controls_.StringGrid2->Cell(1, n)));
   }
 }
 
-bool Config::StoreAll(ini::Document& doc, std::string& error) const {
+QStringList Config::StoreAll(ini::Document& doc) const {
+  QStringList refused;
   const auto store = [&](const char* section, int n, const QString& text) {
     const auto bytes = ui::ToAnsi(text);
     if (!bytes) {
-      error = std::string("a value of [") + section + "] " + std::to_string(n) +
-              " holds a character Windows-1250 cannot store";
-      return false;
+      refused << QStringLiteral(
+                     "Wartość klucza %1 w sekcji [%2] zawiera znak, którego nie ma "
+                     "w stronie kodowej Windows-1250.")
+                     .arg(n)
+                     .arg(QLatin1String(section));
+      return;
     }
     const ini::Result result = doc.Set(section, std::to_string(n), *bytes);
-    if (!result.ok)
-      error = std::string("[") + section + "] " + std::to_string(n) + ": " + result.error;
-    return result.ok;
+    if (!result.ok) refused << QString::fromUtf8(result.error.c_str());  // names the key
   };
-  for (int n = 1; n <= kLockerCount; ++n) {
-    if (!store(kLockers, n, controls_.StringGrid2->Cell(1, n))) return false;
-  }
+  for (int n = 1; n <= kLockerCount; ++n) store(kLockers, n, controls_.StringGrid2->Cell(1, n));
   for (int n = 1; n <= kUserCount; ++n) {
     const Tuser& user = users_[static_cast<std::size_t>(n)];
-    if (!store(kFirstNames, n, user.FirstName) || !store(kSurnames, n, user.Surname) ||
-        !store(kCardCodes, n, user.CardCode) || !store(kPermissions, n, user.Permissions)) {
-      return false;
-    }
+    store(kFirstNames, n, user.FirstName);
+    store(kSurnames, n, user.Surname);
+    store(kCardCodes, n, user.CardCode);
+    store(kPermissions, n, user.Permissions);
   }
-  return true;
+  return refused;
+}
+
+void Config::ShowRefused(const QStringList& refused) {
+  QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
+  text += QStringLiteral("\n\nTych wartości nie zapisano (plik zachował poprzednie):\n") +
+          refused.join(QLatin1Char('\n')) + QStringLiteral("\n\nPozostałe dane zostały zapisane.");
+  dialogs_.ShowError(text);
 }
 
 bool Config::Write(const ini::Document& doc) {
   const ini::Result saved = ini::SaveFile(path_, doc.Serialize());
-  if (!saved.ok) ShowWriteError(saved.error);
+  if (!saved.ok) ShowWriteError(QString::fromLocal8Bit(saved.error.c_str()));
   return saved.ok;
 }
 
-void Config::ShowWriteError(const std::string& reason) {
+void Config::ShowWriteError(const QString& reason) {
   QString text = QStringLiteral("Unable to write to %1.").arg(PathText(path_));
-  if (!reason.empty()) text += QStringLiteral("\n\n") + QString::fromLocal8Bit(reason.c_str());
+  if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
   dialogs_.ShowError(text);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <filesystem>
 
@@ -39,15 +40,20 @@ class Config {
   // back so it holds every key, and puts the locker names on the check boxes. A file that can
   // be read but not written still loads in full; the error is shown once.
   void LoadConfig();
-  // Writes the locker names and every user. The file changes all at once or not at all.
+  // Writes the locker names and every user. The file changes all at once or not at all; a value
+  // it cannot hold is left out, said so, and does not hold up the others.
   void SaveConfig();
   void UpdateLockerCaptions();
 
  private:
-  // Stores every value into `doc`; false (with `error`) when one cannot be stored.
-  bool StoreAll(ini::Document& doc, std::string& error) const;
+  // Stores every value into `doc`. A value the file cannot hold is left out (the key keeps
+  // what the file held) and does not stop the others; returned are the keys left out, each
+  // with the reason, for the operator.
+  QStringList StoreAll(ini::Document& doc) const;
   bool Write(const ini::Document& doc);
-  void ShowWriteError(const std::string& reason);
+  void ShowWriteError(const QString& reason);
+  // The file was written without the values in `refused`.
+  void ShowRefused(const QStringList& refused);
 
   ConfigControls controls_;
   UserTable& users_;
@@ -55,7 +61,7 @@ class Config {
   std::filesystem::path path_;
   // The file exists but could not be read at start: saving over it would lose what it holds.
   bool unreadable_ = false;
-  std::string unreadable_reason_;
+  QString unreadable_reason_;
 };
 
 }  // namespace veldoran::records

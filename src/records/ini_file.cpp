@@ -1,7 +1,5 @@
 #include "records/ini_file.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <tuple>
 #include <utility>
 
@@ -150,19 +148,19 @@ void Document::EndLastLine() {
 Result Document::Set(std::string_view section, std::string_view key, std::string_view value) {
   if (section.empty() || HasBlankAtAnEnd(section) || HasLineBreak(section) ||
       section.find(']') != section.npos) {
-    return Refuse("The section name \"" + std::string(section) + "\" cannot be stored.");
+    return Refuse("Nazwy sekcji „" + std::string(section) + "” nie można zapisać.");
   }
   if (key.empty() || HasBlankAtAnEnd(key) || HasLineBreak(key) || key.find('=') != key.npos ||
       key.front() == ';' || key.front() == '[') {
-    return Refuse("The key name \"" + std::string(key) + "\" cannot be stored.");
+    return Refuse("Nazwy klucza „" + std::string(key) + "” nie można zapisać.");
   }
 
   Section* s = FindSection(section);
   Line* line = s ? const_cast<Line*>(FindKey(*s, key)) : nullptr;
   if (line && ValueAsRead(line->raw_value()) == value) return {};  // nothing to change
   if (HasLineBreak(value)) {
-    return Refuse("The value of key " + std::string(key) + " in section [" + std::string(section) +
-                  "] holds a line break and cannot be stored.");
+    return Refuse("Wartość klucza " + std::string(key) + " w sekcji [" + std::string(section) +
+                  "] zawiera znak końca wiersza i nie można jej zapisać.");
   }
 
   modified_ = true;
@@ -210,43 +208,14 @@ std::string Document::Serialize() const {
 
 // ---- Files ----------------------------------------------------------------------------------
 
-namespace {
-
-// "100.0 MB", "4 MB": sizes in mebibytes, as file managers show them.
-std::string MegabytesText(std::uintmax_t bytes) {
-  const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
-  char text[32];
-  if (bytes % (1024 * 1024) == 0) {
-    std::snprintf(text, sizeof text, "%.0f MB", mb);
-  } else {
-    std::snprintf(text, sizeof text, "%.1f MB", mb);
-  }
-  return text;
-}
-
-}  // namespace
-
 LoadResult LoadFile(const std::filesystem::path& path) {
   LoadResult result;
-  platform::ReadResult read = platform::ReadFileContents(path, kMaxFileSize);
+  platform::ReadResult read =
+      platform::ReadFileContents(path, platform::ReadLimits{kMaxFileSize, kMaxFileLines});
   if (read.missing) return result;
-  result.status = LoadStatus::kUnreadable;
-  if (read.too_large) {
-    result.error = "Cannot read " + platform::QuotedPath(path) + ": it is " +
-                   MegabytesText(read.size) + ", more than the " + MegabytesText(kMaxFileSize) +
-                   " a configuration file may have.";
-    return result;
-  }
   if (!read.ok) {
+    result.status = LoadStatus::kUnreadable;
     result.error = std::move(read.error);
-    return result;
-  }
-  const auto lines =
-      static_cast<std::size_t>(std::count(read.bytes.begin(), read.bytes.end(), '\n'));
-  if (lines > kMaxFileLines) {
-    result.error = "Cannot read " + platform::QuotedPath(path) + ": it has " +
-                   std::to_string(lines) + " lines, more than the " +
-                   std::to_string(kMaxFileLines) + " a configuration file may have.";
     return result;
   }
   result.status = LoadStatus::kRead;

@@ -41,7 +41,7 @@ std::string ValueAsRead(std::string_view raw);
 // The outcome of a change or a save.
 struct Result {
   bool ok = true;
-  std::string error;  // why it failed, for a person to read; empty when ok
+  std::string error;  // why it failed, for the operator to read (UTF-8); empty when ok
 };
 
 class Document {
@@ -112,7 +112,9 @@ enum class LoadStatus {
 struct LoadResult {
   LoadStatus status = LoadStatus::kMissing;
   Document document;  // empty unless kRead
-  std::string error;  // for kUnreadable: what went wrong, for a person to read
+  // For kUnreadable: what went wrong, for the operator (the platform's text, in the local 8-bit
+  // encoding).
+  std::string error;
 };
 
 // The largest file a load takes: several times what the tool's own keys can fill (410 values

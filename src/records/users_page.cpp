@@ -5,6 +5,7 @@
 
 #include "ui/dialogs.h"
 #include "ui/string_grid.h"
+#include "ui/text.h"
 
 namespace veldoran::records {
 
@@ -69,8 +70,17 @@ void UsersPage::SaveSelectedUser() {
   user.Surname = controls_.Edit9->text();
 
   const QString code = controls_.Edit6->text();
-  const int match = FindCardCode(code);
-  if (match == 0) {
+  // A new code with a control character could not be kept in Config.ini (a line break would
+  // also block every later save): refused like a duplicate, the rest of the row is saved.
+  const qsizetype bad = code == user.CardCode ? -1 : ui::FirstControlCharacter(code);
+  const int match = bad >= 0 ? -1 : FindCardCode(code);
+  if (bad >= 0) {
+    dialogs_.ShowMessage(
+        QStringLiteral("Kod karty „%1” zawiera znak sterujący (%2), którego nie można zapisać "
+                       "w pliku Config.ini. Kod karty nie został zmieniony; pozostałe dane "
+                       "użytkownika zostały zapisane.")
+            .arg(ui::WithControlsShown(code), ui::CharacterCode(code[bad])));
+  } else if (match == 0) {
     user.CardCode = code;
   } else if (match != row) {
     dialogs_.ShowMessage(QStringLiteral("Kod karty już jest zaprogramowany dla nr %1").arg(match));

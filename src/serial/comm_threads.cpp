@@ -146,12 +146,15 @@ CommSession::~CommSession() {
 void CommSession::Post(TMessage message) {
   {
     std::lock_guard lock(queue_mutex);
-    // An event word still waiting to be taken absorbs the next one: the handling of one event
-    // reads everything queued by then, so a burst costs one hand-over instead of one each.
-    if (message.Msg == spCommMsgComEvent && !queue.empty() &&
-        queue.back().Msg == spCommMsgComEvent) {
-      queue.back().WParam |= message.WParam;
-      return;
+    // One message per driver event: each one is handed over on its own (OnAfterSend fires
+    // once per drain of the output queue, a processor's TxEmpty relies on it). Only a plain
+    // character event is absorbed by one still waiting that reads input too, since that one
+    // reads everything queued by the time it is handled; so a burst of input costs one
+    // hand-over instead of one each.
+    if (message.Msg == spCommMsgComEvent && message.WParam == win::EV_RXCHAR) {
+      for (const TMessage& waiting : queue) {
+        if (waiting.Msg == spCommMsgComEvent && (waiting.WParam & win::EV_RXCHAR)) return;
+      }
     }
     queue.push_back(message);
   }

@@ -1,5 +1,7 @@
 #include "serial/main_thread.h"
 
+#include <algorithm>
+
 namespace veldoran::serial {
 
 bool SyncQueue::RunAndWait(std::function<void()> fn) {
@@ -102,7 +104,46 @@ bool MainThread::Synchronize(std::function<void()> fn) {
 
 LoopMainThread::~LoopMainThread() { Shutdown(); }
 
-void LoopMainThread::ProcessMessages() { Queue()->RunPending(); }
+void LoopMainThread::ProcessMessages() {
+  Queue()->RunPending();
+  RunDueTimers();
+}
+
+MainThread::TimerId LoopMainThread::StartTimer(std::chrono::milliseconds interval,
+                                               std::function<void()> tick) {
+  interval = std::max(interval, std::chrono::milliseconds(1));
+  const TimerId id = ++last_timer_;
+  timers_.push_back({id, interval, Clock::now() + interval,
+                     std::make_shared<const std::function<void()>>(std::move(tick))});
+  return id;
+}
+
+void LoopMainThread::StopTimer(TimerId id) {
+  std::erase_if(timers_, [id](const Timer& timer) { return timer.id == id; });
+}
+
+void LoopMainThread::RunDueTimers() {
+  const Clock::time_point now = Clock::now();
+  std::vector<TimerId> due;
+  for (const Timer& timer : timers_) {
+    if (timer.due <= now) due.push_back(timer.id);
+  }
+  // A tick may stop or start timers: each one is looked up again before it runs.
+  for (const TimerId id : due) {
+    const auto it = std::find_if(timers_.begin(), timers_.end(),
+                                 [id](const Timer& timer) { return timer.id == id; });
+    if (it == timers_.end()) continue;
+    it->due = Clock::now() + it->interval;
+    const std::shared_ptr<const std::function<void()>> tick = it->tick;  // outlives a StopTimer
+    (*tick)();
+  }
+}
+
+LoopMainThread::Clock::time_point LoopMainThread::NextTimerDue() const {
+  Clock::time_point next = Clock::time_point::max();
+  for (const Timer& timer : timers_) next = std::min(next, timer.due);
+  return next;
+}
 
 void LoopMainThread::ShowException(const std::string& message) {
   std::lock_guard lock(shown_mutex_);
@@ -118,13 +159,14 @@ bool LoopMainThread::ProcessUntil(const std::function<bool()>& done,
                                   std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
-    Queue()->RunPending();
+    ProcessMessages();
     if (done()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     // Conditions that other threads change without queueing anything are looked at again
     // at least every few milliseconds.
     Queue()->WaitForRequest(
-        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)));
+        std::min({deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5),
+                  NextTimerDue()}));
   }
 }
 

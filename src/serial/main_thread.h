@@ -1,6 +1,6 @@
 // The program's main thread as the serial layer's worker threads see it: a place to run a
-// function and wait for it (synchronize), to handle pending work once (process messages), and
-// to show an exception the standard way.
+// function and wait for it (synchronize), to handle pending work once (process messages), to
+// show an exception the standard way, and the timers of the main thread's message loop.
 //
 // Worker threads hold the SyncQueue (shared), never the MainThread object, so the main thread
 // can go away while a worker is blocked on it: the queue is closed, the worker is released
@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -78,6 +79,15 @@ class MainThread {
 
   bool IsMainThread() const { return std::this_thread::get_id() == main_id_; }
 
+  // Timers of the main thread's message loop (what SetTimer and WM_TIMER are on Windows): from
+  // StartTimer on, `tick` runs on the main thread every `interval` while the loop runs, until
+  // StopTimer. Ticks that fall due while the main thread is busy are not queued up: one tick
+  // runs when it gets to them. `tick` must not throw. Both calls are for the main thread only;
+  // a tick may stop its own timer or any other. Identifiers are never reused; 0 is none.
+  using TimerId = std::uint64_t;
+  virtual TimerId StartTimer(std::chrono::milliseconds interval, std::function<void()> tick) = 0;
+  virtual void StopTimer(TimerId id) = 0;
+
   // Synchronize calls waiting for the main thread (thread-safe).
   int PendingSynchronizeCount() const { return queue_->Waiting(); }
 
@@ -94,7 +104,8 @@ class MainThread {
 };
 
 // A main thread for tests and programs without an event loop: the owning thread drains the
-// queue when it calls ProcessMessages or ProcessUntil. Shown exceptions are recorded.
+// queue and runs the timers that are due when it calls ProcessMessages or ProcessUntil. Shown
+// exceptions are recorded.
 class LoopMainThread : public MainThread {
  public:
   LoopMainThread() = default;
@@ -102,11 +113,16 @@ class LoopMainThread : public MainThread {
 
   void ProcessMessages() override;
   void ShowException(const std::string& message) override;
+  TimerId StartTimer(std::chrono::milliseconds interval, std::function<void()> tick) override;
+  void StopTimer(TimerId id) override;
 
-  // Handles requests as they come until `done` is true (checked after each pass) or `timeout`
-  // passes; true when `done` became true. Sleeps while nothing is queued.
+  // Handles requests and timers as they come until `done` is true (checked after each pass) or
+  // `timeout` passes; true when `done` became true. Sleeps while nothing is queued or due.
   bool ProcessUntil(const std::function<bool()>& done,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  // Timers started and not stopped.
+  int ActiveTimers() const { return static_cast<int>(timers_.size()); }
 
   // The messages ShowException was called with, in order.
   std::vector<std::string> ShownExceptions() const;
@@ -115,8 +131,21 @@ class LoopMainThread : public MainThread {
   void Close() { Shutdown(); }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  struct Timer {
+    TimerId id;
+    std::chrono::milliseconds interval;
+    Clock::time_point due;
+    std::shared_ptr<const std::function<void()>> tick;
+  };
+  // Runs each timer that is due now, once.
+  void RunDueTimers();
+  Clock::time_point NextTimerDue() const;
+
   mutable std::mutex shown_mutex_;
   std::vector<std::string> shown_;
+  std::vector<Timer> timers_;  // main thread only
+  TimerId last_timer_ = 0;
 };
 
 }  // namespace veldoran::serial

@@ -3,7 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 #include <vector>
+
+#include "platform/device_setup_api.h"
 
 namespace veldoran::serial {
 
@@ -43,6 +46,14 @@ TspBaseIO::TspBaseIO(TComponent* owner, MainThread& main, std::shared_ptr<win::S
 }
 
 TspBaseIO::~TspBaseIO() {
+  // Normally done by the descendants' destructors already.
+  SetTerminal(nullptr);
+  SetDataProcessor(nullptr);
+  if (worker_) {
+    worker_->Terminate();
+    worker_->WaitFor();
+  }
+  ClearDevices();
   ReleaseHandle();  // the derived classes have closed the port; this only makes sure
   for (win::OVERLAPPED* ov : {&read_overlapped_, &write_overlapped_, block_write_overlapped_}) {
     if (ov->hEvent) api_->CloseHandle(ov->hEvent);
@@ -88,16 +99,39 @@ void TspBaseIO::SetActive(bool value) {
 
 void TspBaseIO::Loaded() {
   TComponent::Loaded();
+  SetTerminal(terminal_);
+  SetTerminalUsage(terminal_usage_);
+  MainThread& main = main_;  // an OnFatalError handler may destroy the component
   try {
     SetActive(stored_active_);
   } catch (...) {
-    main_.ShowException("error");
+    main.ShowException("error");
   }
 }
 
 void TspBaseIO::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
-  if (operation == TOperation::opRemove && component == log_) log_ = nullptr;
+  if (operation != TOperation::opRemove) return;
+  if (component == log_) log_ = nullptr;
+  if (component == terminal_) {
+    // The edit is going: nothing of it is called any more.
+    terminal_ = nullptr;
+    terminal_output_ = nullptr;
+    terminal_saved_proc_ = nullptr;
+  }
+  // The processor detached itself when it began to go.
+  if (component == data_processor_) data_processor_ = nullptr;
+}
+
+void TspBaseIO::SetDataProcessor(TspAbstractDataProcessor* processor) {
+  if (processor == data_processor_) return;
+  if (TspAbstractDataProcessor* old = std::exchange(data_processor_, nullptr)) {
+    old->SetComm(nullptr);
+  }
+  if (!processor) return;
+  data_processor_ = processor;
+  FreeNotification(processor);
+  processor->SetComm(this);
 }
 
 void TspBaseIO::SetLog(TspCustomLogFile* log) {
@@ -112,20 +146,101 @@ void TspBaseIO::ReleaseHandle() {
   api_->CloseHandle(handle);
 }
 
-bool TspBaseIO::HasReceivers() const { return static_cast<bool>(on_after_receive_); }
+bool TspBaseIO::HasReceivers() const { return terminal_ || on_after_receive_ || data_processor_; }
 
 void TspBaseIO::DataReceived(void* buffer, std::uint32_t count) {
+  const std::weak_ptr<char> alive = lifetime_;
+  bool handled = false;
+  if (data_processor_) {
+    data_processor_->DataReceived(buffer, count, handled);
+    if (alive.expired()) return;
+  }
+  if (terminal_ && !handled) {
+    TerminalWrite(buffer, count);
+    if (alive.expired()) return;
+  }
   if (on_after_receive_) on_after_receive_(this, buffer, count);
+}
+
+bool TspBaseIO::TxEmptyHandled() {
+  if (!data_processor_) return false;
+  bool handled = false;
+  data_processor_->TxEmpty(handled);
+  return handled;
 }
 
 void TspBaseIO::FatalError(std::uint32_t error_code, std::uint32_t detail,
                            const std::string& error_msg, bool show_only) {
+  // The handler may destroy the component: what comes after it needs no member.
+  // (The message may be one of its members, too.)
+  MainThread& main = main_;
+  const bool loading = Loading();
+  const std::weak_ptr<char> alive = lifetime_;
+  const std::string message = error_msg;
   bool raise = true;
-  if (on_fatal_error_) on_fatal_error_(this, error_code, detail, error_msg, raise);
-  if (log_) log_->WriteFormat(0, "Fatal Error: %u, %u, %s", error_code, detail, error_msg.c_str());
-  if (!raise || Loading()) return;
-  if (!show_only) throw ESerialError(error_msg);
-  main_.ShowException(error_msg);
+  if (on_fatal_error_) on_fatal_error_(this, error_code, detail, message, raise);
+  if (!alive.expired() && log_) {
+    log_->WriteFormat(0, "Fatal Error: %u, %u, %s", error_code, detail, message.c_str());
+  }
+  if (!raise || loading) return;
+  if (!show_only) throw ESerialError(message);
+  main.ShowException(message);
+}
+
+void TspBaseIO::StartThreads() {
+  if (!use_worker_thread_ || !worker_stopping_) return;
+  if (worker_) {
+    // One that was stopped from its own body: it has ended or is about to.
+    worker_->WaitFor();
+    worker_.reset();
+  }
+  worker_stopping_ = false;
+  worker_ = std::make_unique<TspThreadIO>(*this);
+  worker_->Resume();
+}
+
+void TspBaseIO::StopThreads() {
+  if (worker_stopping_.exchange(true) || !worker_) return;
+  worker_->Terminate();
+  if (worker_->OnThisThread()) return;  // the body asked: it ends when it returns
+  worker_->WaitFor();
+  worker_.reset();
+}
+
+void TspBaseIO::ThreadBody(TspThreadIO&) {}
+
+TspThreadIO::TspThreadIO(TspBaseIO& owner) : owner_(owner), thread_([this] { Execute(); }) {}
+
+TspThreadIO::~TspThreadIO() {
+  Terminate();
+  if (!resumed_) cancelled_ = true;
+  Resume();
+  if (OnThisThread()) {
+    thread_.detach();  // destroyed from its own body: nothing to wait for
+  } else {
+    WaitFor();
+  }
+}
+
+void TspThreadIO::Resume() {
+  resumed_ = true;
+  resumed_.notify_all();
+}
+
+void TspThreadIO::WaitFor() {
+  if (OnThisThread() || !thread_.joinable()) return;
+  thread_.join();
+}
+
+void TspThreadIO::Execute() {
+  resumed_.wait(false);
+  if (!cancelled_) {
+    try {
+      owner_.ThreadBody(*this);
+    } catch (...) {
+    }
+  }
+  finished_ = true;
 }
 
 int TspBaseIO::AddListener(TspNotifyEvent listener) {
@@ -138,6 +253,56 @@ void TspBaseIO::RemoveListener(TspNotifyEvent listener) {
 }
 
 void TspBaseIO::NotifyListeners(std::int32_t code) { listeners_.Notify(this, code); }
+
+// --- device list ---
+
+const TspDevice* TspBaseIO::GetDevice(int index) const {
+  if (index < 0 || index >= DeviceCount()) return nullptr;
+  return devices_[static_cast<std::size_t>(index)].record.get();
+}
+
+int TspBaseIO::IndexOfPortNo(std::int32_t no) const {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    if (devices_[i].record->PortNo == no) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void TspBaseIO::AddDevice(std::unique_ptr<TspDevice> record) {
+  if (!record) return;
+  record->Index = DeviceCount();
+  record->Owner = this;
+  std::string text = record->Caption;
+  devices_.push_back(DeviceEntry{std::move(text), std::shared_ptr<TspDevice>(std::move(record))});
+}
+
+void TspBaseIO::ClearDevices() { devices_.clear(); }
+
+void TspBaseIO::FillDeviceList(TspDeviceItems* items) {
+  if (DeviceCount() == 0) EnumDevices();
+  if (!items) return;
+  items->clear();
+  items->reserve(devices_.size());
+  for (const DeviceEntry& entry : devices_) {
+    items->push_back(TspDeviceItem{entry.text, entry.record});
+  }
+}
+
+void TspBaseIO::RefreshDevices() { NotifyListeners(kNotifyPortChanged); }
+
+void TspBaseIO::SelectDevice(int /*index*/) { NotifyListeners(kNotifyPortChanged); }
+
+bool TspBaseIO::DeviceChanged(const TMessage& message) {
+  if (message.Msg != win::WM_DEVICECHANGE) return false;
+  bool changed = message.WParam == win::DBT_DEVNODES_CHANGED;
+  if (message.WParam == win::DBT_DEVICEARRIVAL || message.WParam == win::DBT_DEVICEREMOVECOMPLETE) {
+    // A broadcast without its header says nothing about ports.
+    const auto* header = reinterpret_cast<const win::DEV_BROADCAST_HDR*>(message.LParam);
+    changed = header && header->dbch_devicetype == win::DBT_DEVTYP_PORT;
+  }
+  if (changed) RefreshDevices();
+  return changed;
+}
 
 void TspBaseIO::LogMessage(int level, std::string_view text) {
   if (!log_) return;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "discovery/port_enumeration.h"
+
 namespace veldoran::serial {
 
 using win::DWORD;
@@ -61,6 +63,8 @@ TspCustomComm::TspCustomComm(TComponent* owner, MainThread& main,
 }
 
 TspCustomComm::~TspCustomComm() {
+  SetTerminal(nullptr);
+  SetDataProcessor(nullptr);
   on_trace_state_ = nullptr;
   Close();
 }
@@ -198,6 +202,11 @@ void TspCustomComm::SetTimeoutWrite(std::uint32_t value) {
   if (IsOpen()) api_->SetCommTimeouts(Handle(), &timeouts_);
 }
 
+void TspCustomComm::SetTimeouts(const win::COMMTIMEOUTS& timeouts) {
+  timeouts_ = timeouts;
+  if (IsOpen()) api_->SetCommTimeouts(Handle(), &timeouts_);
+}
+
 void TspCustomComm::SetUseMainThread(bool value) {
   use_main_thread_ = value;
   std::lock_guard lock(*link_mutex_);
@@ -233,7 +242,9 @@ void TspCustomComm::Notification(TComponent* component, TOperation operation) {
 std::string TspCustomComm::GetDeviceName() const { return "Unknown"; }
 
 void TspCustomComm::Open() {
+  const std::weak_ptr<char> alive = lifetime_;
   Close();
+  if (Gone(alive)) return;  // OnTraceState destroyed the component
   OpenHandle();
   if (!IsOpen()) {
     const DWORD error = api_->GetLastError();
@@ -263,11 +274,14 @@ void TspCustomComm::ApplySettings() {
 }
 
 void TspCustomComm::Close() {
+  const std::weak_ptr<char> alive = lifetime_;  // OnClose, a listener may destroy the component
   if (IsOpen()) {
     try {
       Shutdown(true);
+      if (Gone(alive)) return;
       LogMessage(0, "The port is closed succesfully");
     } catch (...) {
+      if (Gone(alive)) return;
       // The handle is released all the same, and OnClose told if that had not happened yet.
       bool released = false;
       {
@@ -287,20 +301,26 @@ void TspCustomComm::Close() {
 }
 
 void TspCustomComm::Shutdown(bool orderly) {
+  const std::weak_ptr<char> alive = lifetime_;
   {
-    std::lock_guard lock(*link_mutex_);
+    // Held through the lock: the purge may run OnTraceState (RS485), which may destroy the
+    // component; its destructor then finishes the release.
+    const std::shared_ptr<std::recursive_mutex> mutex = link_mutex_;
+    std::lock_guard lock(*mutex);
     if (!IsOpen()) return;
     StopThreads();
     if (orderly) {
       DWORD errors = 0;
       win::COMSTAT status{};
-      if (api_->ClearCommError(Handle(), &errors, &status) && status.cbOutQue > 0) PurgeAll();
+      if (api_->ClearCommError(Handle(), &errors, &status) && status.cbOutQue > 0) {
+        PurgeAll();
+        if (Gone(alive)) return;
+      }
       api_->SetCommMask(Handle(), 0);
     }
     receive_buffer_.reset();
     ReleaseHandle();
   }
-  const std::weak_ptr<char> alive = lifetime_;  // OnClose may destroy the component
   try {
     if (OnClose()) OnClose()(this);
   } catch (...) {
@@ -375,7 +395,7 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
                 TComStateFlags::FromBits(static_cast<std::uint8_t>(comstat_.Flags & 0x7F)));
       return;
     }
-    if ((mask & win::EV_RXCHAR) && comstat_.cbInQue > 0 &&
+    if ((mask & win::EV_RXCHAR) && comstat_.cbInQue > 0 && input_holds_ == 0 &&
         (TraceStates().Contains(tsRxChar) || HasReceivers())) {
       // More than the buffer holds is delivered in several blocks; a block is never larger
       // than the buffer, and only bytes actually read are delivered. Input that arrived
@@ -406,9 +426,13 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
     if (mask & win::EV_TXEMPTY) {
       if (rs485_mode_ && software_rts_) SetRTS(false);
       if (alive.expired()) return;
-      if (TraceStates().Contains(tsTxEmpty) && !TxEmptyHandled() && on_after_send_) {
-        on_after_send_(this);
+      if (TraceStates().Contains(tsTxEmpty)) {
+        const bool handled = TxEmptyHandled();
         if (alive.expired()) return;
+        if (!handled && on_after_send_) {
+          on_after_send_(this);
+          if (alive.expired()) return;
+        }
       }
     }
     const TTraceStates states = EventWordToTraceStates(mask);
@@ -422,7 +446,11 @@ void TspCustomComm::ProcessCommEvent(const TMessage& message) {
 // --- sending, purging, line control ---
 
 void TspCustomComm::WriteBlocking(const void* data, std::uint32_t count) {
-  if (rs485_mode_ && software_rts_) SetRTS(true);
+  if (rs485_mode_ && software_rts_) {
+    const std::weak_ptr<char> alive = lifetime_;  // OnTraceState may destroy the component
+    SetRTS(true);
+    if (Gone(alive)) return;
+  }
   win::ResetOverlapped(write_overlapped_);
   DWORD written = 0;
   bool ok = api_->WriteFile(Handle(), data, count, &written, &write_overlapped_) != 0;
@@ -452,7 +480,11 @@ void TspCustomComm::SendChar(std::uint8_t value) {
 void TspCustomComm::SendData(const void* buffer, std::uint32_t count) {
   if (!IsOpen()) return;
   LogFormat(2, "Try to send the data with %d length ...", static_cast<int>(count));
-  if (rs485_mode_ && software_rts_) SetRTS(true);
+  if (rs485_mode_ && software_rts_) {
+    const std::weak_ptr<char> alive = lifetime_;  // OnTraceState may destroy the component
+    SetRTS(true);
+    if (Gone(alive)) return;
+  }
   // The block is reused: a write still in flight on it is waited for first.
   win::OVERLAPPED& block = *block_write_overlapped_;
   DWORD done = 0;
@@ -473,11 +505,14 @@ void TspCustomComm::SendData(const void* buffer, std::uint32_t count) {
 
 void TspCustomComm::CommError(std::uint32_t comm_code, std::uint32_t sys_error,
                               TComStateFlags state) {
-  if (rs485_mode_ && software_rts_) SetRTS(false);
+  const std::weak_ptr<char> alive = lifetime_;  // the handlers may destroy the component
+  if (rs485_mode_ && software_rts_) {
+    SetRTS(false);
+    if (Gone(alive)) return;
+  }
   bool flush = false;
   LogFormat(1, "Communication Error %d:%d", static_cast<int>(comm_code),
             static_cast<int>(sys_error));
-  const std::weak_ptr<char> alive = lifetime_;  // the handler may destroy the component
   if (on_comm_error_) on_comm_error_(this, comm_code, sys_error, state, flush);
   if (flush && !alive.expired()) PurgeAll();
 }
@@ -562,6 +597,28 @@ void TspCustomSerialComm::OpenHandle() {
   handle_ = api_->CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
                               win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED);
 }
+
+void TspCustomSerialComm::EnumDevices() {
+  // The device-setup interface is only needed (and taken) for the full modes.
+  discovery::DeviceScan scan(enum_ports_ == epQuickAll ? nullptr : DeviceSetup(), Registry());
+  for (auto& record : discovery::EnumeratePorts(enum_ports_, *Registry(), scan)) {
+    AddDevice(std::move(record));
+  }
+}
+
+void TspCustomSerialComm::RefreshDevices() {
+  ClearDevices();
+  FillDeviceList(nullptr);
+  NotifyListeners(kNotifyPortChanged);
+}
+
+void TspCustomSerialComm::SelectDevice(int index) {
+  const TspDevice* device = GetDevice(index);
+  if (!device) return;
+  SetComPortNo(static_cast<std::uint16_t>(device->PortNo));
+}
+
+int TspCustomSerialComm::SelectedDeviceIndex() { return IndexOfPortNo(com_port_no_); }
 
 void TspCustomSerialComm::SetComPortNo(std::uint16_t value) {
   const bool was_open = IsOpen();

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/device_info.h"
 #include "platform/device_setup_api.h"
 #include "platform/registry_api.h"
 #include "serial/comm_threads.h"
@@ -73,6 +74,8 @@ class TspCustomComm : public TspBaseIO {
   void SetTimeoutRead(std::uint32_t value);
   std::uint32_t TimeoutWrite();  // milliseconds per byte written
   void SetTimeoutWrite(std::uint32_t value);
+  // The whole time-out block; applied at once while open.
+  void SetTimeouts(const win::COMMTIMEOUTS& timeouts);
 
   bool UseMainThread() const { return use_main_thread_; }
   void SetUseMainThread(bool value);
@@ -115,6 +118,16 @@ class TspCustomComm : public TspBaseIO {
   // Reads `count` bytes through the read control block; `read` gets the number read.
   bool ReadBytes(void* buffer, std::uint32_t count, std::uint32_t* read = nullptr);
 
+  // Device checks, for the main thread. While they wait they let it process its messages, so
+  // port events are delivered meanwhile; received bytes are left in the driver's queue for
+  // the caller (and handed to the receivers afterwards if the caller leaves any). A handler
+  // that destroys the component ends the wait with false.
+  // True once the input queue holds at least `count` bytes, within `timeout_ms`.
+  bool WaitForInput(std::uint32_t count, std::uint32_t timeout_ms);
+  // True once the modem input at bit `signal_index` of ModemSignals (0 CTS, 1 DSR, 2 ring,
+  // 3 RLSD) is on, within `timeout_ms`; an index above 7 never is.
+  bool WaitForSignal(std::uint32_t signal_index, std::uint32_t timeout_ms);
+
   const win::DCB& Dcb() const { return config_.dcb; }
   const win::COMMTIMEOUTS& Timeouts() const { return timeouts_; }
   // The message of the last failed open.
@@ -141,6 +154,29 @@ class TspCustomComm : public TspBaseIO {
   void SetMonitor(TControl*& slot, TControl* control);
   void WriteBlocking(const void* data, std::uint32_t count);
 
+ protected:
+  // Whether the component was destroyed meanwhile (by a handler).
+  static bool Gone(const std::weak_ptr<char>& alive) { return alive.expired(); }
+  // The lock the message thread holds while it hands an event to the component.
+  std::recursive_mutex& LinkMutex() const { return *link_mutex_; }
+  // Keeps received bytes in the driver's queue for a device check that reads them itself: the
+  // event processing does not read while one is held. Releasing the last hold hands bytes
+  // still queued to the receivers.
+  class InputHold {
+   public:
+    explicit InputHold(TspCustomComm& comm);
+    ~InputHold();
+    InputHold(const InputHold&) = delete;
+    InputHold& operator=(const InputHold&) = delete;
+
+   private:
+    TspCustomComm& comm_;
+    std::weak_ptr<char> alive_;
+  };
+  // Sleeps on the main thread without processing messages (the Win32 Sleep).
+  static void Pause(std::uint32_t milliseconds);
+
+ private:
   win::COMMTIMEOUTS timeouts_{};
   win::COMSTAT comstat_{};
   std::uint16_t buffer_in_size_ = 8192;
@@ -159,13 +195,16 @@ class TspCustomComm : public TspBaseIO {
   TOnCommErrorEvent on_comm_error_;
   std::string last_error_text_;
 
-  // Lives exactly as long as the component; code that calls a handler and then goes on holds
-  // a weak reference to it, since the handler may destroy the component.
-  const std::shared_ptr<char> lifetime_ = std::make_shared<char>();
   const std::shared_ptr<std::recursive_mutex> link_mutex_;
   std::shared_ptr<detail::CommSession> session_;
   std::shared_ptr<std::vector<char>> receive_buffer_;
+  std::atomic<int> input_holds_{0};
 };
+
+using discovery::epFullInfo;
+using discovery::epFullPresent;
+using discovery::epQuickAll;
+using discovery::TspEnumPorts;
 
 class TspCustomSerialComm : public TspCustomComm {
  public:
@@ -185,6 +224,43 @@ class TspCustomSerialComm : public TspCustomComm {
 
   std::string GetDeviceName() const override;
 
+  // The port number and line settings as one 49-byte binary value `value_name` of the key
+  // `key` below `root_key` (created where missing): the low 8 bits of ComPortNo, the DCB and
+  // the time-outs, little-endian, the same on every platform. Failures raise "Error on save
+  // config information from registry" / "Error on load config information from registry"
+  // through FatalError. A load writes ComPortNo (reopening an open port on the new number),
+  // the line settings and the time-outs; a value that is missing, of another size, or whose
+  // line settings no port can have changes nothing.
+  virtual void SaveToRegistry(win::HKEY root_key, const std::string& key,
+                              const std::string& value_name);
+  virtual void LoadFromRegistry(win::HKEY root_key, const std::string& key,
+                                const std::string& value_name);
+
+  // Raises DTR and waits up to 200 ms for the device to raise DSR; then raises RTS. Without
+  // DSR: "Device Connect Initialization Error" through FatalError. Nothing on a closed port.
+  virtual void TestConnection();
+  // Reads the serial plug-and-play identification of the attached device (opening the port
+  // if needed): the DTR/RTS handshake at 1200 baud 7N1, then the text from its start byte to
+  // its end byte, "(" ... ")" or 08h ... 09h. Empty when the device sends nothing or no start
+  // byte. The port's settings are restored and it is left open or closed as it was (reopened
+  // if it was open); without DSR, "Device Connect Initialization Error" is raised and the port
+  // stays open.
+  virtual void ReadPnPId(std::string& id);
+
+  // How EnumDevices builds the device list; takes effect at the next enumeration.
+  TspEnumPorts EnumPorts() const { return enum_ports_; }
+  void SetEnumPorts(TspEnumPorts value) { enum_ports_ = value; }
+
+  // The ports of the serial-port map, in number order (in the full modes with what the device
+  // scan found about each).
+  void EnumDevices() override;
+  // Clears the list, enumerates anew and tells the listeners.
+  void RefreshDevices() override;
+  // Switches to the port of entry `index` (a ComPortNo write: an open port is closed and
+  // reopened there, even on the same number); nothing outside the list.
+  void SelectDevice(int index) override;
+  int SelectedDeviceIndex() override;
+
   const std::shared_ptr<win::RegistryApi>& Registry();
   const std::shared_ptr<win::DeviceSetupApi>& DeviceSetup();
 
@@ -193,6 +269,7 @@ class TspCustomSerialComm : public TspCustomComm {
 
  private:
   std::uint16_t com_port_no_ = 1;
+  TspEnumPorts enum_ports_ = epQuickAll;
   std::shared_ptr<win::RegistryApi> registry_;
   std::shared_ptr<win::DeviceSetupApi> setup_;
 };

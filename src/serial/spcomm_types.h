@@ -50,6 +50,7 @@ enum TComPort : std::uint8_t {
   cpCOMxx
 };
 enum TStreamProtocol : std::uint8_t { spNone, spXonXoff, spHardware };
+enum TTerminalUsage : std::uint8_t { tuNone, tuSend, tuReceive, tuBoth };
 
 enum TTraceState : std::uint8_t {
   tsRxChar,

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace veldoran::ui {
@@ -20,13 +21,22 @@ QString Shown(QString text) {
 }
 }  // namespace
 
+// Texts in boxes are shown as they stand (a name or a file name that looks like markup is not
+// drawn as markup), in the window's font.
+void QtDialogs::Prepare(QMessageBox& box) const {
+  box.setTextFormat(Qt::PlainText);
+  if (parent_) box.setFont(parent_->font());
+}
+
 void QtDialogs::ShowMessage(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, Title(), Shown(text), QMessageBox::Ok, parent_);
+  Prepare(box);
   box.exec();
 }
 
 void QtDialogs::ShowError(const QString& text) {
   QMessageBox box(QMessageBox::Critical, Title(), Shown(text), QMessageBox::Ok, parent_);
+  Prepare(box);
   box.exec();
 }
 
@@ -44,11 +54,33 @@ std::optional<QString> QtDialogs::AskSaveFileName(const QString& file_name, cons
   return dialog.selectedFiles().constFirst();
 }
 
+bool QtDialogs::AskYesNo(const QString& question) {
+  QMessageBox box(QMessageBox::Warning, Title(), Shown(question),
+                  QMessageBox::Yes | QMessageBox::No, parent_);
+  Prepare(box);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+bool Dialogs::AskYesNo(const QString& /*question*/) { return true; }
+
+QString ReplaceQuestion(const QString& path) {
+  return QStringLiteral("%1 już istnieje.\nCzy chcesz go zastąpić?")
+      .arg(QFileInfo(path).fileName());
+}
+
 bool TSaveDialog::Execute(Dialogs& dialogs) {
-  const auto chosen = dialogs.AskSaveFileName(FileName, Filter);
-  if (!chosen) return false;
-  FileName = *chosen;
-  return true;
+  QString proposed = FileName;
+  for (;;) {
+    const auto chosen = dialogs.AskSaveFileName(proposed, Filter);
+    if (!chosen) return false;
+    const QFileInfo file(*chosen);
+    if (!OverwritePrompt || !file.exists() || dialogs.AskYesNo(ReplaceQuestion(*chosen))) {
+      FileName = *chosen;
+      return true;
+    }
+    proposed = *chosen;
+  }
 }
 
 }  // namespace veldoran::ui

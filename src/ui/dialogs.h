@@ -5,6 +5,7 @@
 #include <QString>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace veldoran::ui {
@@ -17,11 +18,15 @@ class Dialogs {
   // The application's error box for an operation that failed (an exception reaching the
   // window's event handling).
   virtual void ShowError(const QString& text) = 0;
-  // The save dialog: proposes `file_name`, offers one filter given as "description|pattern",
-  // replaces an existing file without a question and adds no extension. Returns the chosen path,
-  // or nothing when the operator cancels.
+  // The save dialog: proposes `file_name`, offers one filter given as "description|pattern"
+  // and adds no extension. It does not ask about an existing file (TSaveDialog does, through
+  // AskYesNo). Returns the chosen path, or nothing when the operator cancels.
   virtual std::optional<QString> AskSaveFileName(const QString& file_name,
                                                  const QString& filter) = 0;
+  // A question with the buttons Yes and No, No being the default; true for Yes. Seams that do
+  // not ask questions say Yes, so they go on as before there were questions (a file is
+  // replaced) and never loop.
+  virtual bool AskYesNo(const QString& question);
 };
 
 // The real dialogs of the toolkit, parented to a window.
@@ -31,8 +36,10 @@ class QtDialogs : public Dialogs {
   void ShowMessage(const QString& text) override;
   void ShowError(const QString& text) override;
   std::optional<QString> AskSaveFileName(const QString& file_name, const QString& filter) override;
+  bool AskYesNo(const QString& question) override;
 
  private:
+  void Prepare(QMessageBox& box) const;
   QWidget* parent_;
 };
 
@@ -41,9 +48,14 @@ class TSaveDialog {
  public:
   QString FileName = QStringLiteral("zdarzenia.csv");
   QString Filter = QStringLiteral("plik CSV|*.csv");
+  // Ask before a chosen file that exists is replaced; "No" shows the dialog again.
+  bool OverwritePrompt = true;
 
   // Shows the dialog; true when the operator confirmed, FileName then holds the choice.
   bool Execute(Dialogs& dialogs);
 };
+
+// The question before an existing file is replaced, as the toolkit's own save dialog words it.
+QString ReplaceQuestion(const QString& path);
 
 }  // namespace veldoran::ui

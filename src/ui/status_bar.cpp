@@ -12,6 +12,7 @@ TStatusBar::TStatusBar(std::initializer_list<int> panel_widths, QWidget* parent)
   for (const int width : panel_widths) {
     auto* panel = new QLabel(this);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setTextFormat(Qt::PlainText);  // card codes and names from outside, never markup
     panel->setIndent(2);
     panel->setGeometry(x, 0, width, 19);
     panel->setPalette(pal);
@@ -26,6 +27,14 @@ QString TStatusBar::PanelText(int panel) const {
 
 void TStatusBar::SetPanelText(int panel, const QString& text) {
   if (panel >= 0 && panel < panels_.size()) panels_[panel]->setText(text);
+}
+
+void TStatusBar::SetPanelHint(int panel, const QString& text) {
+  if (panel >= 0 && panel < panels_.size()) panels_[panel]->setToolTip(text);
+}
+
+QString TStatusBar::PanelHint(int panel) const {
+  return panel >= 0 && panel < panels_.size() ? panels_[panel]->toolTip() : QString();
 }
 
 int TStatusBar::PanelWidth(int panel) const {

@@ -16,6 +16,9 @@ class TStatusBar : public QWidget {
   int PanelCount() const { return static_cast<int>(panels_.size()); }
   QString PanelText(int panel) const;
   void SetPanelText(int panel, const QString& text);
+  // A longer explanation shown when the pointer rests on the panel; empty for none.
+  void SetPanelHint(int panel, const QString& text);
+  QString PanelHint(int panel) const;
   int PanelWidth(int panel) const;
 
  private:

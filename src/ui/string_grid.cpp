@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <algorithm>
 
+#include "ui/text.h"
+
 namespace veldoran::ui {
 
 StringGridModel::StringGridModel(int col_count, int row_count, QObject* parent)
@@ -22,7 +24,7 @@ int StringGridModel::columnCount(const QModelIndex& parent) const {
 QVariant StringGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
   const QString& text = Cell(index.column(), index.row() + 1);
-  if (role == Qt::ToolTipRole && text.isEmpty()) return {};
+  if (role == Qt::ToolTipRole) return text.isEmpty() ? QVariant() : QVariant(PlainToolTip(text));
   return text;
 }
 
@@ -98,6 +100,13 @@ TStringGrid::TStringGrid(int col_count, int row_count, QWidget* parent)
   horizontalHeader()->setMinimumSectionSize(1);
   horizontalHeader()->setDefaultSectionSize(64);
   horizontalHeader()->setStretchLastSection(false);
+  // The corner between the two scroll bars is painted like the scroll bars, not in the colour
+  // of the (black) window behind the page.
+  {
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+  }
   // The heading row past the last column is painted in the heading's colour.
   {
     QPalette pal = horizontalHeader()->palette();

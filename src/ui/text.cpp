@@ -13,6 +13,40 @@ QString FromAnsi(std::string_view bytes) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+namespace {
+bool IsControl(QChar c) { return c.category() == QChar::Other_Control; }
+}  // namespace
+
+qsizetype FirstControlCharacter(const QString& text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (IsControl(text[i])) return i;
+  }
+  return -1;
+}
+
+QString WithControlsShown(const QString& text) {
+  QString shown = text;
+  for (QChar& c : shown) {
+    if (IsControl(c)) c = QLatin1Char('?');
+  }
+  return shown;
+}
+
+QString CharacterCode(QChar c) {
+  return QStringLiteral("0x") +
+         QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+QString PlainCaption(const QString& text) {
+  QString caption = text;
+  return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString PlainToolTip(const QString& text) {
+  return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+         QStringLiteral("</p>");
+}
+
 std::optional<std::string> ToAnsi(const QString& text) {
   return cp1250::Encode(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
                                             static_cast<std::size_t>(text.size())));
@@ -29,7 +63,7 @@ AnsiValidator::AnsiValidator(QLineEdit* edit) : QValidator(edit), edit_(edit) {}
 QValidator::State AnsiValidator::validate(QString& input, int& pos) const {
   (void)pos;
   for (const QChar c : input) {
-    const bool control = c.unicode() < 0x20 || c.unicode() == 0x7F;
+    const bool control = IsControl(c);
     if (control || !cp1250::CanEncode(c.unicode())) {
       const QString shown =
           control ? QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')) : QString(c);

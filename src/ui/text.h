@@ -13,6 +13,21 @@ class QLineEdit;
 namespace veldoran::ui {
 
 QString FromAnsi(std::string_view bytes);
+
+// The first control character of `text` (C0, DEL or C1; carriage return and line feed among
+// them), or -1. Config.ini keeps one value per line, and the edit fields refuse these
+// characters, so no stored value may hold one.
+qsizetype FirstControlCharacter(const QString& text);
+// `text` with each control character shown as "?", for messages about it.
+QString WithControlsShown(const QString& text);
+// "0x0D": a character's code for messages.
+QString CharacterCode(QChar c);
+
+// A caption for a button or check box that shows `text` as it stands: an "&" is not taken as
+// the mark of a keyboard shortcut.
+QString PlainCaption(const QString& text);
+// A tool tip that shows `text` as it stands, blanks included, even when it looks like markup.
+QString PlainToolTip(const QString& text);
 // The bytes of a text, or nothing when it holds a character the code page cannot.
 std::optional<std::string> ToAnsi(const QString& text);
 // For texts the program made itself from storable input: an unstorable character here is a

@@ -7,6 +7,7 @@
 // conditions with generous deadlines; times are reported, never asserted.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
@@ -163,16 +164,20 @@ class EndToEnd : public ::testing::Test {
       ++ticks_;
       if (form_->Label14->text() == kRozlaczony) ++lost_ticks_;
     };
-    // Notes when the delivery that ends a read came in and when its handling (the message,
-    // then the grid fill) was over.
+    // Notes when the delivery that ends a read came in, when its handling (which fills the
+    // grid) was over, and when the message box opened.
+    const auto count_fill = [this] { ++grid_changes_; };
+    QAbstractItemModel* events = form_->StringGrid1->model();
+    QObject::connect(events, &QAbstractItemModel::dataChanged, form_.get(), count_fill);
+    QObject::connect(events, &QAbstractItemModel::rowsInserted, form_.get(), count_fill);
+    QObject::connect(events, &QAbstractItemModel::rowsRemoved, form_.get(), count_fill);
     auto receive = form_->spComm1->OnAfterReceive();
     form_->spComm1->SetOnAfterReceive(
         [this, receive](serial::TObject* com, void* buffer, std::uint32_t count) {
           const auto entered = SteadyClock::now();
-          const qsizetype messages = dialogs_.messages.size();
+          const int changes = grid_changes_;
           receive(com, buffer, count);
-          if (dialogs_.messages.size() != messages &&
-              dialogs_.messages.back().startsWith(QStringLiteral("Odczytano "))) {
+          if (grid_changes_ != changes) {
             last_delivery_at_ = entered;
             grid_filled_at_ = SteadyClock::now();
           }
@@ -222,12 +227,12 @@ class EndToEnd : public ::testing::Test {
 
   void ReportReadTimes() {
     if (last_delivery_at_ == SteadyClock::time_point{}) return;
-    const double parse_ms = MillisecondsBetween(last_delivery_at_, read_ended_at_);
-    const double fill_ms = MillisecondsBetween(read_ended_at_, grid_filled_at_);
-    const double total_ms = MillisecondsBetween(last_delivery_at_, grid_filled_at_);
-    RecordProperty("last_record_to_grid_filled_us", static_cast<int>(total_ms * 1000));
-    std::cout << "last record's delivery -> grid filled: " << total_ms << " ms (records parsed "
-              << parse_ms << " ms, message and FillEventsGrid " << fill_ms << " ms)\n";
+    const double fill_ms = MillisecondsBetween(last_delivery_at_, grid_filled_at_);
+    const double box_ms = MillisecondsBetween(grid_filled_at_, read_ended_at_);
+    RecordProperty("last_record_to_grid_filled_us", static_cast<int>(fill_ms * 1000));
+    std::cout << "last record's delivery -> grid filled: " << fill_ms
+              << " ms (records parsed and FillEventsGrid); then the message box after " << box_ms
+              << " ms\n";
   }
 
   PrivateConfigHome home_;  // first: the port map is private before anything registers in it
@@ -238,6 +243,7 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<TForm1> form_;
   int ticks_ = 0;
   int lost_ticks_ = 0;
+  int grid_changes_ = 0;
   SteadyClock::time_point last_delivery_at_{};
   SteadyClock::time_point read_ended_at_{};
   SteadyClock::time_point grid_filled_at_{};

@@ -3,17 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRawFont>
 #include <QTabWidget>
+#include <QTimer>
+#include <QTranslator>
 
+#include "app/fonts.h"
+#include "app/translations.h"
+#include "serial/spcomm.h"
 #include "support/window_fixture.h"
+#include "ui/dialogs.h"
 #include "ui/page_control.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
@@ -179,6 +188,14 @@ TEST_F(Form1Test, StatusBarPanelsAndTimers) {
   EXPECT_EQ(f.Timer2->Interval(), 1000);
 }
 
+TEST_F(Form1Test, PortComponentTerminalSettingsWithoutATerminal) {
+  const serial::TspComm& com = *form_->spComm1;
+  EXPECT_EQ(com.TerminalUsage(), serial::tuBoth);
+  EXPECT_FALSE(com.TerminalEcho());
+  EXPECT_EQ(com.Terminal(), nullptr);
+  EXPECT_EQ(com.DataProcessor(), nullptr);
+}
+
 TEST_F(Form1Test, StartUpFillsHeadingsWidthsAndRowNumbers) {
   TForm1& f = *form_;
   EXPECT_EQ(f.ControllerNumber, 1);
@@ -225,6 +242,74 @@ TEST_F(Form1Test, GridsCannotBeEditedByTheOperator) {
     const QModelIndex cell = grid->model()->index(0, 1);
     EXPECT_FALSE(grid->model()->flags(cell) & Qt::ItemIsEditable);
   }
+}
+
+TEST_F(Form1Test, QtsOwnButtonsSpeakPolishWhateverTheLocale) {
+  QTranslator* translator = InstallPolishQtTranslation(*qApp);
+  ASSERT_NE(translator, nullptr) << "not in " << QtTranslationFolders().join(", ").toStdString();
+  QMessageBox box(QMessageBox::Warning, "t", "q", QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "&Tak");
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), "&Nie");
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+}
+
+// Names and codes come from Config.ini and the wire: what looks like markup is shown as it
+// stands, blanks and all, in panels and boxes (in the window's font), and an "&" in a locker
+// name is no shortcut mark.
+TEST_F(Form1Test, DataIsShownAsPlainText) {
+  TForm1& f = *form_;
+  f.Users[12] = {"<b>Anna</b>", "Nowak", "", ""};
+  f.StringGrid3->SetCell(3, 12, "<b>12345");
+  Deliver("W......<b>12345...");
+  const QLabel* panel = f.StatusBar1->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).at(3);
+  ASSERT_EQ(panel->text(), "<b>Anna</b>  Nowak");
+  EXPECT_GE(panel->sizeHint().width(),
+            QFontMetrics(panel->font()).horizontalAdvance(panel->text()));
+  f.StringGrid2->SetCell(1, 4, "Hala A&B");
+  f.UpdateLockerCaptions();
+  EXPECT_TRUE(f.CheckBoxes[3]->shortcut().isEmpty());
+
+  const QLabel* label = nullptr;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(QFontInfo(label->font()).family(), QFontInfo(f.font()).family());
+    box->button(QMessageBox::Ok)->click();
+  });
+  ui::QtDialogs(&f).ShowError("Plik <b>x</b>");
+  EXPECT_NE(label, nullptr);
+}
+
+// The fonts the window draws with, as the program loads them: every Polish letter from the
+// font itself, and not Wine's Tahoma (its ogoneks show apart from the letters at these sizes).
+TEST_F(Form1Test, EveryFontOfTheWindowDrawsThePolishLettersItself) {
+  LoadWindowFonts();
+  for (const QWidget* widget : form_->findChildren<QWidget*>()) {
+    const QRawFont raw = QRawFont::fromFont(widget->font());
+    const std::string name =
+        widget->font().family().toStdString() + " drawn with " + raw.familyName().toStdString();
+    EXPECT_TRUE(HasPolishLetters(raw)) << name;
+    EXPECT_FALSE(raw.familyName() == "Tahoma" && FontVendor(raw) == "Wine") << name;
+  }
+}
+
+// The focus shows on a button and a grid also after a mouse click (the base style marks it
+// only after keyboard use); the corner between a grid's scroll bars is not the window's black.
+TEST_F(Form1Test, FocusIsVisibleAndTheScrollBarCornerIsNotBlack) {
+  TForm1& f = *form_;
+  f.show();
+  QApplication::setActiveWindow(&f);
+  ASSERT_TRUE(ProcessUntil([&] { return f.isActiveWindow(); }));
+  for (QWidget* widget : std::initializer_list<QWidget*>{f.Button14, f.StringGrid3}) {
+    f.Edit8->setFocus(Qt::MouseFocusReason);
+    const QImage before = widget->grab().toImage();
+    widget->setFocus(Qt::MouseFocusReason);
+    EXPECT_NE(widget->grab().toImage(), before) << widget->metaObject()->className();
+  }
+  const QImage grid = f.StringGrid3->grab().toImage();
+  EXPECT_GT(qGray(grid.pixel(grid.width() - 4, grid.height() - 4)), 128);
 }
 
 }  // namespace

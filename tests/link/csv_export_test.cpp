@@ -77,8 +77,35 @@ TEST_F(CsvExportTest, SecondExportWritesOnlyTheGridAsItStandsAndProposesTheLastN
   dialogs_.save_answers.push_back(PathOf("raport.txt"));
   Form().Button1Click();
   EXPECT_EQ(dialogs_.save_requests[1].file_name, PathOf("raport.txt"));
+  EXPECT_EQ(dialogs_.questions, QStringList{"raport.txt już istnieje.\nCzy chcesz go zastąpić?"});
   EXPECT_EQ(ReadFileBytes(dir_ / "raport.txt"), kHeading + ";;;;;;\r\n");  // no extension added
   EXPECT_FALSE(fs::exists(dir_ / "raport.txt.csv"));
+}
+
+// "No" shows the dialog again with the name chosen; "Yes" replaces the file.
+TEST_F(CsvExportTest, AnExistingFileIsReplacedOnlyAfterTheOperatorSaysSo) {
+  testing::WriteFileBytes(dir_ / "zdarzenia.csv", "stare dane\r\n");
+  dialogs_.save_answers = {PathOf("zdarzenia.csv"), PathOf("zdarzenia.csv")};
+  dialogs_.question_answers = {false, true};
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.save_requests.back().file_name, PathOf("zdarzenia.csv"));
+  EXPECT_EQ(dialogs_.questions.size(), 2);
+  EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), kHeading + ";;;;;;\r\n");
+}
+
+// A time the locale wrote with a narrow space is saved with one the code page holds; a text
+// that cannot be stored is refused, in Polish, with its row named.
+TEST_F(CsvExportTest, DatesAndTimesAreAlwaysWritable) {
+  FillRow(1, {"1", "Lis", "Ewa", "2.12.2026", QString::fromUtf16(u"3:04:05\u202FPM")});
+  dialogs_.save_answers = {PathOf("d.csv"), PathOf("e.csv")};
+  Form().Button1Click();
+  EXPECT_EQ(ReadFileBytes(dir_ / "d.csv"), kHeading + "Lis;Ewa;2.12.2026;3:04:05 PM;;;\r\n");
+  FillRow(1, {"1", QString::fromUtf16(u"\u4E2D")});
+  Form().Button1Click();
+  EXPECT_EQ(dialogs_.errors,
+            QStringList{QString::fromUtf16(u"Nie można zapisać pliku „") + PathOf("e.csv") +
+                        QString::fromUtf16(u"”: wiersz 1 tabeli zdarzeń zawiera znak „\u4E2D”, "
+                                           u"którego nie ma w stronie kodowej Windows-1250.")});
 }
 
 TEST_F(CsvExportTest, CancellingWritesNothing) {
@@ -96,14 +123,18 @@ TEST_F(CsvExportTest, FailedWriteIsShownAndLeavesNoPartialFile) {
   dialogs_.save_answers.push_back(PathOf("brak/zdarzenia.csv"));
   Form().Button1Click();
   ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_TRUE(dialogs_.errors[0].startsWith("Cannot save \"" + PathOf("brak/zdarzenia.csv")))
+  EXPECT_TRUE(dialogs_.errors[0].startsWith(QString::fromUtf16(u"Nie można zapisać pliku „") +
+                                            PathOf("brak/zdarzenia.csv") +
+                                            QString::fromUtf16(u"”: ")))
       << dialogs_.errors[0].toStdString();
 
   testing::WriteFileBytes(dir_ / "tylko.csv", "zachowane\r\n");
   fs::permissions(dir_ / "tylko.csv", fs::perms::owner_read);
   dialogs_.save_answers.push_back(PathOf("tylko.csv"));
   Form().Button1Click();
-  EXPECT_EQ(dialogs_.errors.size(), 2);
+  ASSERT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(dialogs_.errors[1].endsWith(QString::fromUtf16(u"plik jest tylko do odczytu.")))
+      << dialogs_.errors[1].toStdString();
   EXPECT_EQ(ReadFileBytes(dir_ / "tylko.csv"), "zachowane\r\n");
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     const std::string name = entry.path().filename().string();
@@ -119,16 +150,16 @@ TEST_F(CsvExportTest, HostileTargetsAreRefusedWithTheReasonAndLeftAsTheyWere) {
   fs::create_symlink("loop.csv", dir_ / "loop2.csv");
   ASSERT_EQ(::mkfifo((dir_ / "fifo.csv").c_str(), 0644), 0);
   const std::pair<const char*, const char*> cases[] = {
-      {"folder.csv", "it is a folder, not a file."},
+      {"folder.csv", "to folder, a nie plik."},
       {"loop.csv", "Too many levels of symbolic links."},
-      {"fifo.csv", "it is not a regular file."},
+      {"fifo.csv", "to nie jest zwykły plik."},
   };
   for (const auto& [name, reason] : cases) {
     dialogs_.Clear();
     dialogs_.save_answers.push_back(PathOf(name));
     Form().Button1Click();  // must neither hang on the FIFO nor replace anything
     ASSERT_EQ(dialogs_.errors.size(), 1) << name;
-    EXPECT_EQ(dialogs_.errors[0], "Cannot save \"" + PathOf(name) + "\": " + reason);
+    EXPECT_EQ(dialogs_.errors[0], "Nie można zapisać pliku „" + PathOf(name) + "”: " + reason);
   }
   EXPECT_EQ(ReadFileBytes(dir_ / "folder.csv" / "inside.txt"), "kept");
   EXPECT_EQ(fs::read_symlink(dir_ / "loop.csv"), "loop2.csv");
@@ -152,7 +183,8 @@ TEST_F(CsvExportTest, AnExportOnAFullDiskKeepsTheOldFileAndSaysWhy) {
   }
   ASSERT_EQ(dialogs_.errors.size(), 1);
   const std::string error = dialogs_.errors[0].toStdString();
-  EXPECT_TRUE(dialogs_.errors[0].startsWith("Cannot save \"" + PathOf("zdarzenia.csv") + "\""))
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Nie można zapisać pliku „" + PathOf("zdarzenia.csv") +
+                                            "”: błąd przy zapisie"))
       << error;
   EXPECT_NE(error.find("File too large"), std::string::npos) << error;
   EXPECT_EQ(ReadFileBytes(dir_ / "zdarzenia.csv"), "poprzedni eksport\r\n");

@@ -1,10 +1,16 @@
 // Controller replies delivered to the real window, in the pieces a serial line produces.
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 
 #include "link/protocol.h"
+#include "serial/spcomm.h"
 #include "support/window_fixture.h"
+#include "ui/dialogs.h"
 #include "ui/status_bar.h"
 #include "ui/string_grid.h"
 #include "ui/timer.h"
@@ -120,18 +126,51 @@ TEST_F(DispatcherTest, LastSlotsMoveTheBarAndEndTheRead) {
   Form().Timer1->SetEnabled(false);  // paused by the read
   Deliver(Record(1, 998, 0, k2020));
   EXPECT_EQ(Form().ProgressBar2->value(), 99);
-  EXPECT_TRUE(dialogs_.messages.isEmpty());
-  bool heartbeat_during_message = true;
-  dialogs_.on_message = [&](const QString&) {
-    heartbeat_during_message = Form().Timer1->Enabled();
-  };
   Deliver(Record(1, 999, 0, k2020));
-  EXPECT_EQ(dialogs_.messages, QStringList{"Odczytano 0 zdarzeń"});
-  EXPECT_FALSE(heartbeat_during_message);  // resumed after the operator closes the box
   EXPECT_TRUE(Form().Timer1->Enabled());
   EXPECT_EQ(Form().ProgressBar2->value(), 0);
-  EXPECT_EQ(Form().StringGrid1->RowCount(), 2);
   EXPECT_EQ(Form().StringGrid1->Cell(0, 1), "1");
+  ASSERT_TRUE(ProcessUntil([&] { return !dialogs_.messages.isEmpty(); }));
+  EXPECT_EQ(dialogs_.messages, QStringList{"Odczytano 0 zdarzeń"});
+}
+
+// A real modal box on the real window, the fake controller answering on the port: while the
+// box is open, replies go on being handled, and a further end of a read refills the grid but
+// opens no second box.
+TEST_F(DispatcherTest, RepliesAreHandledWhileTheEndOfReadBoxIsOpen) {
+  Connect();
+  Form().Timer1->SetEnabled(false);  // the test sends the queries itself
+  controller_.model().AddRandomEvents(2);
+  Form().spComm1->SendString("0\r");
+  ASSERT_TRUE(ProcessUntil([&] { return Form().EventCount == 2; }));
+  int rows_when_shown = 0;
+  bool replies_while_open = false;
+  dialogs_.on_message = [&](const QString& text) {
+    rows_when_shown = Form().StringGrid1->RowCount();
+    QTimer::singleShot(0, [&] {  // runs in the box's own event loop
+      Form().Timer1->SetEnabled(false);
+      controller_.model().AddRandomEvents(1);
+      Form().spComm1->SendString("0\r");
+      replies_while_open = ProcessUntil([&] { return Form().EventCount == 3; });
+      Form().spComm1->SendString("5\r");
+      EXPECT_TRUE(ProcessUntil([&] { return Form().StringGrid1->RowCount() == 4; }));
+      ProcessUntil([] { return false; }, std::chrono::milliseconds(50));
+      qobject_cast<QMessageBox*>(QApplication::activeModalWidget())
+          ->button(QMessageBox::Ok)
+          ->click();
+    });
+    ui::QtDialogs(&Form()).ShowMessage(text);
+  };
+  Form().Button3Click();
+  ASSERT_TRUE(ProcessUntil([&] { return !dialogs_.messages.isEmpty(); }));
+  EXPECT_EQ(rows_when_shown, 3);  // the grid was filled before the box opened
+  EXPECT_TRUE(replies_while_open);
+  EXPECT_EQ(dialogs_.messages, QStringList{"Odczytano 2 zdarzeń"});
+
+  dialogs_.on_message = nullptr;  // with the box closed, the next end has its box again
+  Deliver(Record(1, 999, 0, k2020));
+  ASSERT_TRUE(ProcessUntil([&] { return dialogs_.messages.size() == 2; }));
+  EXPECT_EQ(dialogs_.messages[1], "Odczytano 3 zdarzeń");
 }
 
 TEST_F(DispatcherTest, ReadEndsWithTheCountOfTheLastStatusLineHoweverManyArrived) {
@@ -141,6 +180,7 @@ TEST_F(DispatcherTest, ReadEndsWithTheCountOfTheLastStatusLineHoweverManyArrived
   Form().StringGrid2->SetCell(1, 4, "Szafka 4");
   Deliver(Status(4, 2, k2020));
   Deliver(Record(4, 0, 5, k2020) + Record(4, 1, 200, k2020 + 3600) + Record(4, 999, 0, k2020));
+  ASSERT_TRUE(ProcessUntil([&] { return !dialogs_.messages.isEmpty(); }));
   EXPECT_EQ(dialogs_.messages, QStringList{"Odczytano 2 zdarzeń"});
   const ui::TStringGrid& g = *Form().StringGrid1;
   ASSERT_EQ(g.RowCount(), 3);
@@ -160,9 +200,13 @@ TEST_F(DispatcherTest, ReadEndsWithTheCountOfTheLastStatusLineHoweverManyArrived
   EXPECT_EQ(g.Cell(4, 2), "01:00:00");
 }
 
-TEST_F(DispatcherTest, EveryFurtherLastRecordEndsTheReadAgain) {
-  Deliver(Record(1, 999, 0, k2020) + Record(1, 1000, 0, k2020));
-  EXPECT_EQ(dialogs_.messages.size(), 2);
+TEST_F(DispatcherTest, EveryFurtherLastRecordEndsTheReadAgainButBoxesDoNotPileUp) {
+  Deliver(Status(1, 1, k2020));
+  Deliver(Record(1, 999, 0, k2020) + Record(1, 0, 3, k2020) + Record(1, 1000, 0, k2020));
+  EXPECT_EQ(Form().StringGrid1->Cell(3, 1), "2020-01-01");  // the second end filled it again
+  ASSERT_TRUE(ProcessUntil([&] { return !dialogs_.messages.isEmpty(); }));
+  ProcessUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(dialogs_.messages.size(), 1);
 }
 
 TEST_F(DispatcherTest, RecordsForSlotsOutsideTheTableAreNotStored) {
@@ -170,10 +214,10 @@ TEST_F(DispatcherTest, RecordsForSlotsOutsideTheTableAreNotStored) {
   Deliver(Record(1, 1000, 7, k2020));
   EXPECT_EQ(Form().Events[1000].UserSlot, 7);  // the last slot of the table
   dialogs_.Clear();
-  Deliver(Record(1, 0xFFFF, 8, k2020) + Record(1, 1001, 8, k2020));
+  Deliver(Record(1, 0xFFFF, 8, k2020));
   EXPECT_EQ(Form().Events[1000].UserSlot, 7);
-  EXPECT_EQ(dialogs_.messages.size(), 2);  // still slots of 999 or more: the read ends
   EXPECT_EQ(Form().ProgressBar2->value(), 0);
+  ASSERT_TRUE(ProcessUntil([&] { return !dialogs_.messages.isEmpty(); }));  // still the end
 }
 
 TEST_F(DispatcherTest, AcknowledgementsCountOnlyEchoesOfTheLastSentCode) {

@@ -86,7 +86,8 @@ case "$1" in
     release=$(grep -o '<release version="[^"]*"' "$dest/usr/share/metainfo/$app_id.metainfo.xml" |
       head -n 1)
     [ "$release" = "<release version=\"$version\"" ] || fail "newest listed release: $release"
-    for page in veldoran veldoran-sim; do
+    for page in "$@"; do
+      [ -f "$dest/usr/share/man/man1/$page.1.gz" ] || fail "$page has no manual page"
       zcat "$dest/usr/share/man/man1/$page.1.gz" | head -n 1 | grep -qF "\"Veldoran $version\"" ||
         fail "$page.1 does not carry the version"
     done

@@ -146,12 +146,29 @@ TEST_F(ConfigTest, UnreadableFileIsNeverOverwritten) {
   fs::create_directory(ConfigFile());  // something stands at the path that cannot be read
   app::TForm1& f = Form();
   ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to read ./Config.ini."));
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Nie można odczytać pliku ./Config.ini."));
   EXPECT_EQ(f.StringGrid2->Cell(1, 4), "Szafka 4");
   f.Button14Click();
   EXPECT_EQ(dialogs_.errors.size(), 2);
   EXPECT_TRUE(dialogs_.errors[1].startsWith("Unable to write to ./Config.ini."));
   EXPECT_TRUE(fs::is_directory(ConfigFile()));
+}
+
+// A value the file cannot hold (a card code with a line break) is left out and named; every
+// other value, at this save and the next, is still written.
+TEST_F(ConfigTest, OneValueTheFileCannotHoldDoesNotHoldUpTheOthers) {
+  app::TForm1& f = Form();
+  f.Users[5].CardCode = QStringLiteral("00\r1AABB");
+  for (const char* name : {"Hala", "Magazyn"}) {
+    f.StringGrid2->SetCell(1, 2, name);
+    f.SaveConfig();
+    EXPECT_NE(ReadFileBytes(ConfigFile()).find(std::string("2=") + name + "\r\n"),
+              std::string::npos);
+  }
+  ASSERT_EQ(dialogs_.errors.size(), 2);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Unable to write to ./Config.ini."));
+  EXPECT_TRUE(dialogs_.errors[0].contains("klucza 5 w sekcji [kod] zawiera znak końca wiersza"));
+  EXPECT_NE(ReadFileBytes(ConfigFile()).find("\r\n5=\r\n6="), std::string::npos);  // kept
 }
 
 TEST_F(ConfigTest, EverySaveReReadsTheFileSoOtherChangesSurvive) {
@@ -171,8 +188,9 @@ TEST_F(ConfigTest, AHundredMegabyteFileIsRefusedAtStartAndNeverReplaced) {
   app::TForm1& f = Form();
   ASSERT_EQ(dialogs_.errors.size(), 1);
   EXPECT_EQ(dialogs_.errors[0],
-            "Unable to read ./Config.ini.\n\nCannot read \"./Config.ini\": it is 100 MB, more "
-            "than the 4 MB a configuration file may have.");
+            "Nie można odczytać pliku ./Config.ini.\n\nNie można odczytać pliku „./Config.ini”: "
+            "ma 100 MB, a można wczytać najwyżej 4 MB.\n\nPlik nie zostanie zastąpiony, aby nie "
+            "utracić jego zawartości.");
   EXPECT_EQ(f.StringGrid2->Cell(1, 1), "Szafka 1");  // the window opens with the defaults
   EXPECT_EQ(f.Users[1].Permissions, "1111111111");
 
@@ -228,9 +246,9 @@ TEST_F(ConfigTest, ASaveOnAFullDiskKeepsTheFileAndSaysWhy) {
   }
   ASSERT_EQ(dialogs_.errors.size(), 1);
   const std::string error = dialogs_.errors[0].toStdString();
-  EXPECT_TRUE(
-      dialogs_.errors[0].startsWith("Unable to write to ./Config.ini.\n\nCannot save "
-                                    "\"./Config.ini\": writing \"./Config.ini."))
+  EXPECT_TRUE(dialogs_.errors[0].startsWith(
+      "Unable to write to ./Config.ini.\n\nNie można zapisać pliku „./Config.ini”: błąd przy "
+      "zapisie pliku tymczasowego „./Config.ini."))
       << error;
   EXPECT_NE(error.find("File too large"), std::string::npos) << error;
   EXPECT_EQ(ReadFileBytes(ConfigFile()), before);
@@ -251,10 +269,9 @@ TEST_F(ConfigTest, ALinkLoopOrAFifoAtThePathIsReportedAndNeitherHangsNorIsReplac
   {
     app::TForm1 window(services_);
     ASSERT_EQ(dialogs_.errors.size(), 1);
-    EXPECT_TRUE(
-        dialogs_.errors[0].startsWith("Unable to read ./Config.ini.\n\nCannot read "
-                                      "\"./Config.ini\": Too many levels of symbolic "
-                                      "links."))
+    EXPECT_TRUE(dialogs_.errors[0].startsWith(
+        "Nie można odczytać pliku ./Config.ini.\n\nNie można odczytać pliku „./Config.ini”: Too "
+        "many levels of symbolic links."))
         << dialogs_.errors[0].toStdString();
     EXPECT_EQ(window.StringGrid2->Cell(1, 2), "Szafka 2");
     window.Button14Click();
@@ -268,9 +285,10 @@ TEST_F(ConfigTest, ALinkLoopOrAFifoAtThePathIsReportedAndNeitherHangsNorIsReplac
   ASSERT_EQ(::mkfifo(ConfigFile().c_str(), 0644), 0);
   app::TForm1 window(services_);
   ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_EQ(dialogs_.errors[0],
-            "Unable to read ./Config.ini.\n\nCannot read \"./Config.ini\": it is not a regular "
-            "file.");
+  EXPECT_TRUE(dialogs_.errors[0].startsWith(
+      "Nie można odczytać pliku ./Config.ini.\n\nNie można odczytać pliku „./Config.ini”: to nie "
+      "jest zwykły plik."))
+      << dialogs_.errors[0].toStdString();
   window.Button14Click();
   EXPECT_EQ(dialogs_.errors.size(), 2);
   EXPECT_TRUE(fs::is_fifo(ConfigFile()));

@@ -280,7 +280,7 @@ TEST(IniFile, AReadOnlyFileIsNotReplacedEvenInAWritableFolder) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const Result saved = SaveFile(path, "[s]\r\nk=new\r\n");
   EXPECT_FALSE(saved.ok);
-  EXPECT_NE(saved.error.find("read-only"), std::string::npos) << saved.error;
+  EXPECT_NE(saved.error.find("tylko do odczytu"), std::string::npos) << saved.error;
   EXPECT_NE(saved.error.find("Config.ini"), std::string::npos) << saved.error;
   EXPECT_EQ(ReadBytes(path), "[s]\r\nk=old\r\n");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"Config.ini"});
@@ -307,7 +307,7 @@ TEST(IniFile, ASaveIntoAReadOnlyFolderFailsAndLeavesTheFile) {
         const Result saved = SaveFile(path, "[s]\r\nk=new\r\n");
         if (saved.ok) return 1;
         std::cerr << "save refused: " << saved.error << "\n";
-        return saved.error.find("temporary file") != std::string::npos ? 0 : 2;
+        return saved.error.find("pliku tymczasowego") != std::string::npos ? 0 : 2;
       },
       /*unprivileged=*/true);
   if (code == kNoUnprivilegedUser) {

@@ -152,7 +152,8 @@ TEST_F(IniOnWindows, AReadOnlyFileIsNeverReplacedAndTheErrorSaysWhy) {
   ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
   const Result saved = SaveFile(file, "[Szafki]\r\n1=Nowa\r\n");
   EXPECT_FALSE(saved.ok);
-  EXPECT_NE(saved.error.find("the file is read-only."), std::string::npos) << saved.error;
+  EXPECT_NE(saved.error.find(*cp1250::Encode(u"plik jest tylko do odczytu.")), std::string::npos)
+      << saved.error;
   EXPECT_EQ(platform::ReadFileContents(file).bytes, "[Szafki]\r\n1=Stara\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
   ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -165,21 +166,23 @@ TEST_F(IniOnWindows, MissingAndUnreadableFilesAreToldApart) {
   ASSERT_TRUE(::CreateDirectoryW(file.c_str(), nullptr));
   const LoadResult loaded = LoadFile(file);
   EXPECT_EQ(loaded.status, LoadStatus::kUnreadable);
-  EXPECT_EQ(loaded.error.rfind("Cannot read \"", 0), 0u) << loaded.error;
+  // The operator's texts are Polish, in the Polish ANSI code page the tests run in.
+  EXPECT_EQ(loaded.error.rfind(*cp1250::Encode(u"Nie można odczytać pliku „"), 0), 0u)
+      << loaded.error;
   EXPECT_EQ(loaded.error.back(), '.');
   const Result saved = SaveFile(file, "x");
   EXPECT_FALSE(saved.ok);
-  EXPECT_NE(saved.error.find("it is a folder, not a file."), std::string::npos) << saved.error;
-  EXPECT_NE(loaded.error.find("it is a folder, not a file."), std::string::npos) << loaded.error;
+  EXPECT_NE(saved.error.find("to folder, a nie plik."), std::string::npos) << saved.error;
+  EXPECT_NE(loaded.error.find("to folder, a nie plik."), std::string::npos) << loaded.error;
 }
 
 TEST_F(IniOnWindows, ASaveIntoAMissingFolderFailsWithTheSystemsReason) {
   const fs::path nowhere = folder.path() / "gone" / "Config.ini";
   const Result saved = SaveFile(nowhere, "x");
   EXPECT_FALSE(saved.ok);
-  EXPECT_NE(saved.error.find("cannot create a temporary file in"), std::string::npos)
-      << saved.error;
-  EXPECT_NE(saved.error.find(":", saved.error.find("temporary")), std::string::npos);
+  const std::string why = *cp1250::Encode(u"nie można utworzyć pliku tymczasowego w folderze");
+  EXPECT_NE(saved.error.find(why), std::string::npos) << saved.error;
+  EXPECT_NE(saved.error.find(":", saved.error.find(why)), std::string::npos);
   EXPECT_FALSE(fs::exists(nowhere));
 }
 

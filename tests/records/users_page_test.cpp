@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "support/window_fixture.h"
+#include "ui/status_bar.h"
 #include "ui/string_grid.h"
 
 namespace veldoran::records {
@@ -48,6 +49,40 @@ TEST_F(UsersPageTest, SavingStoresTheRowAndMovesDown) {
   EXPECT_NE(file.find("[Users_ime]\r\n1=\r\n2=\r\n3=Anna\r\n"), std::string::npos);
   EXPECT_NE(file.find("3=1010000001\r\n"), std::string::npos);
   EXPECT_TRUE(dialogs_.AllBoxes().isEmpty());
+}
+
+// A garbled card read (a control byte in its code) never reaches the card code field; a code
+// with a control character that got there anyway is refused at "Zapisz" like a duplicate,
+// the rest of the row being saved.
+TEST_F(UsersPageTest, ACardCodeTheFileCannotHoldNeverReachesTheUserTable) {
+  app::TForm1& f = Form();
+  Connect();
+  for (const char* code : {"00\r1AABB",
+                           "0011\x81"
+                           "ABB",
+                           "0011\nABB"}) {
+    f.StatusBar1->SetPanelText(2, "");
+    driver_->InjectInput("COM1", "W......" + std::string(code) + "...");
+    ASSERT_TRUE(ProcessUntil([&] { return !f.StatusBar1->PanelText(2).isEmpty(); }));
+    EXPECT_EQ(f.StatusBar1->PanelText(3), "Błąd odczytu karty");
+    EXPECT_EQ(f.Edit6->text(), "");
+  }
+  EXPECT_EQ(f.StatusBar1->PanelText(2), "Karta: 0011?ABB");
+  EXPECT_TRUE(f.StatusBar1->PanelHint(3).contains("znak sterujący (0x0A)"));
+
+  f.Edit8->setText("Ewa");
+  f.Edit6->setText(
+      QString::fromLatin1("00\x01"
+                          "1AABB"));  // past the field's own check
+  f.Button14Click();
+  EXPECT_EQ(dialogs_.messages,
+            QStringList{"Kod karty „00?1AABB” zawiera znak sterujący (0x01), którego nie można "
+                        "zapisać w pliku Config.ini. Kod karty nie został zmieniony; pozostałe "
+                        "dane użytkownika zostały zapisane."});
+  EXPECT_EQ(f.Users[1].CardCode, "");
+  EXPECT_EQ(f.Users[1].FirstName, "Ewa");
+  EXPECT_EQ(f.StringGrid3->Row(), 1);
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
 }
 
 TEST_F(UsersPageTest, DuplicateCodeNamesItsRowAndKeepsTheOldCode) {

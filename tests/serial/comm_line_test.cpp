@@ -181,5 +181,34 @@ TEST_F(LinePort, DestroyedWhileASendDataIsInFlight) {
   EXPECT_EQ(line.Read(2), "0\r");
 }
 
+// A terminal line without modem lines (a pseudo-terminal; under Wine, one whose modem status
+// cannot be read): both device checks fail cleanly for want of DSR, the line keeps its
+// settings and the port goes on receiving.
+TEST_F(LinePort, DeviceChecksWithoutModemLinesFailCleanly) {
+  std::string received;
+  comm->SetOnAfterReceive([&](TObject*, void* buffer, std::uint32_t count) {
+    received.append(static_cast<const char*>(buffer), count);
+  });
+  comm->SetStopBits(sbTwo);
+  comm->SetActive(true);
+  const auto before = line.Settings();
+  for (int check = 0; check < 2; ++check) {
+    try {
+      std::string id;
+      check == 0 ? comm->TestConnection() : comm->ReadPnPId(id);
+      ADD_FAILURE() << "no error from check " << check;
+    } catch (const ESerialError& e) {
+      EXPECT_STREQ(e.what(), "Device Connect Initialization Error");
+    }
+  }
+  EXPECT_TRUE(comm->Active());
+  const auto after = line.Settings();
+  EXPECT_EQ(after.baud, before.baud);
+  EXPECT_EQ(after.two_stop_bits, before.two_stop_bits);
+  EXPECT_EQ(after.rts_cts, before.rts_cts);
+  line.Write("still here");
+  ASSERT_TRUE(main.ProcessUntil([&] { return received == "still here"; }));
+}
+
 }  // namespace
 }  // namespace veldoran::serial

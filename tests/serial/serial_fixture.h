@@ -53,6 +53,44 @@ class RecordingControl : public TControl {
   int writes_ = 0;
 };
 
+// An edit control that records what it is given to show, and what the user types into it.
+class RecordingEdit : public TCustomEdit {
+ public:
+  using TCustomEdit::TCustomEdit;
+  // Types a character as the user would; true when the edit got to handle the key itself.
+  bool Type(char c) {
+    typing_ = true;
+    handled_ = false;
+    TEditMessage message{WM_CHAR, static_cast<unsigned char>(c), 1};
+    Perform(message);
+    typing_ = false;
+    return handled_;
+  }
+  std::string Shown() const {
+    std::string all;
+    for (const auto& piece : pieces) all += piece;
+    return all;
+  }
+  std::vector<std::string> pieces;  // each WM_CHAR or EM_REPLACESEL received
+  std::string keys;                 // typed characters the edit handled
+
+ protected:
+  void WndProc(TEditMessage& message) override {
+    if (message.Msg == WM_CHAR && typing_) {
+      handled_ = true;
+      keys += static_cast<char>(message.WParam);
+    } else if (message.Msg == WM_CHAR) {
+      pieces.emplace_back(1, static_cast<char>(message.WParam));
+    } else if (message.Msg == EM_REPLACESEL) {
+      pieces.emplace_back(reinterpret_cast<const char*>(message.LParam));
+    }
+  }
+
+ private:
+  bool typing_ = false;
+  bool handled_ = false;
+};
+
 class FakePortTest : public ::testing::Test {
  protected:
   FakePortTest() {

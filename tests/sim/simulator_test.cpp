@@ -113,6 +113,17 @@ TEST_F(SimulatorTest, RegistersItsPortWhileItRuns) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(home_.PortLink(n))));
 }
 
+TEST_F(SimulatorTest, WithoutAChosenPortItTakesTheFirstFreeNumberFromCom3AsAnAdapterWould) {
+  ASSERT_TRUE(portmap::Register(4, "/dev/null"));  // taken by another adapter
+  Start();
+  EXPECT_EQ(sim_->PortNumber(), portmap::IsRealTtyS(2) ? 5 : 3);
+  Simulator second({}, Simulator::Fds{-1, -1, log_, -1});
+  std::string error;
+  ASSERT_TRUE(second.Start(error)) << error;
+  EXPECT_GT(second.PortNumber(), 4);
+  EXPECT_NE(second.PortNumber(), sim_->PortNumber());
+}
+
 TEST_F(SimulatorTest, ChosenPortAndTakenPort) {
   SimOptions options;
   options.port = 17;

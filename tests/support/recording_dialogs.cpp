@@ -24,9 +24,19 @@ std::optional<QString> RecordingDialogs::AskSaveFileName(const QString& file_nam
   return answer;
 }
 
+bool RecordingDialogs::AskYesNo(const QString& question) {
+  questions << question;
+  all_ << question;
+  if (question_answers.empty()) return true;
+  const bool answer = question_answers.front();
+  question_answers.pop_front();
+  return answer;
+}
+
 void RecordingDialogs::Clear() {
   messages.clear();
   errors.clear();
+  questions.clear();
   all_.clear();
   save_requests.clear();
 }

@@ -20,6 +20,7 @@ class RecordingDialogs : public ui::Dialogs {
   void ShowMessage(const QString& text) override;
   void ShowError(const QString& text) override;
   std::optional<QString> AskSaveFileName(const QString& file_name, const QString& filter) override;
+  bool AskYesNo(const QString& question) override;
 
   QStringList messages;  // every message box, in order
   QStringList errors;    // every error box, in order
@@ -30,6 +31,9 @@ class RecordingDialogs : public ui::Dialogs {
   std::vector<SaveRequest> save_requests;
   // Answers of the save dialog, in order; nothing means cancel. When empty, the dialog cancels.
   std::deque<std::optional<QString>> save_answers;
+  QStringList questions;  // every yes/no question, in order
+  // Answers to the questions, in order; when empty, the answer is Yes.
+  std::deque<bool> question_answers;
   // Runs while a message box is "open" (e.g. to check what a handler does after it closes).
   std::function<void(const QString&)> on_message;
 

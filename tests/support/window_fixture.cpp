@@ -9,12 +9,16 @@ namespace veldoran::testing {
 WindowTest::WindowTest()
     : cwd_(dir_.path()),
       driver_(std::make_shared<win::FakeSerialDriver>()),
+      registry_(std::make_shared<win::MemoryRegistry>()),
       controller_(*driver_, "COM1") {
+  MapPorts({"COM1"});
   services_.dialogs = &dialogs_;
   services_.clock = &clock_;
   services_.formats = PinnedFormats();
   services_.main_thread = &main_thread_;
   services_.serial_api = driver_;
+  services_.registry = registry_;
+  services_.watch_devices = false;
   clock_.on_sleep = [this](int) { SettleDeliveries(); };
 }
 
@@ -23,6 +27,16 @@ WindowTest::~WindowTest() { form_.reset(); }
 app::TForm1& WindowTest::Form() {
   if (!form_) form_ = std::make_unique<app::TForm1>(services_);
   return *form_;
+}
+
+void WindowTest::MapPorts(const std::vector<std::string>& ports) {
+  std::vector<win::MemoryRegistry::Value> values;
+  int n = 0;
+  for (const std::string& port : ports) {
+    values.push_back({"\\Device\\Serial" + std::to_string(n++), win::REG_SZ,
+                      std::string(port.c_str(), port.size() + 1)});
+  }
+  registry_->ReplaceValues(win::HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", values);
 }
 
 void WindowTest::Deliver(std::string bytes) {

@@ -11,7 +11,7 @@
 namespace veldoran::sim {
 
 struct SimOptions {
-  std::optional<int> port;  // n of COM<n>; nothing: the lowest free number
+  std::optional<int> port;  // n of COM<n>; nothing: the lowest free number from 3 up
   int number = 1;
   int events = 0;
   std::vector<std::pair<int, std::string>> cards;  // slot, code

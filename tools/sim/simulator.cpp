@@ -184,7 +184,9 @@ bool Simulator::Start(std::string& error) {
       return false;
     }
   } else {
-    const auto n = portmap::RegisterLowestFree(Device());
+    // As a newly plugged USB adapter: the first free number from COM3 up (COM1 and COM2 are
+    // the on-board ports').
+    const auto n = portmap::RegisterLowestFree(Device(), portmap::kFirstAssigned);
     if (!n) {
       error = "cannot register a COM port in " + portmap::Directory().string();
       pty_.Close();

@@ -24,6 +24,8 @@ struct FakeSerialDriver::Port {
   std::vector<PendingWrite> pending_writes;
   bool stalled = false;
   FakePortInfo info;
+  std::optional<FakePnPDevice> pnp;
+  int rts_rises = 0;  // seen by the plug-and-play device
 };
 
 struct FakeSerialDriver::PortHandle : Object {
@@ -138,7 +140,10 @@ void FakeSerialDriver::ClosePort(Port& port) {
 
 void FakeSerialDriver::InjectInput(std::string_view name, std::string_view bytes) {
   std::lock_guard lock(mutex_);
-  Port& port = PortNamed(name);
+  Inject(PortNamed(name), bytes);
+}
+
+void FakeSerialDriver::Inject(Port& port, std::string_view bytes) {
   if (bytes.empty()) return;
   port.input.append(bytes);
   DWORD events = EV_RXCHAR;
@@ -187,6 +192,41 @@ void FakeSerialDriver::RaiseLineError(std::string_view name, DWORD ce_bits) {
   Port& port = PortNamed(name);
   port.line_errors |= ce_bits;
   Raise(port, EV_ERR | ((ce_bits & CE_BREAK) ? EV_BREAK : 0));
+}
+
+void FakeSerialDriver::AttachPnPDevice(std::string_view name, FakePnPDevice device) {
+  std::lock_guard lock(mutex_);
+  Port& port = PortNamed(name);
+  port.pnp = std::move(device);
+  port.rts_rises = 0;
+  // Plugged in while DTR is on, it powers up at once.
+  if (port.pnp->raises_dsr && port.info.dtr && !(port.modem & MS_DSR_ON)) {
+    port.modem |= MS_DSR_ON;
+    Raise(port, EV_DSR);
+  }
+}
+
+void FakeSerialDriver::PnPLinesChanged(Port& port, bool old_dtr, bool old_rts) {
+  const FakePnPDevice& device = *port.pnp;
+  const bool dtr = port.info.dtr;
+  if (device.raises_dsr && dtr != old_dtr) {
+    const DWORD modem = dtr ? (port.modem | MS_DSR_ON) : (port.modem & ~MS_DSR_ON);
+    port.modem = modem;
+    Raise(port, EV_DSR);
+  }
+  if (!port.info.rts || old_rts || !dtr) return;
+  if (++port.rts_rises != device.answer_on_rise) return;
+  const DCB& dcb = port.info.dcb;
+  port.info.pnp_answers.push_back(dcb);
+  if (dcb.BaudRate == 1200 && dcb.ByteSize == 7 && dcb.Parity == NOPARITY &&
+      dcb.StopBits == ONESTOPBIT) {
+    Inject(port, device.id);
+  } else {
+    // Read at the wrong speed or framing, the bytes are noise.
+    std::string noise = device.id;
+    for (char& c : noise) c = static_cast<char>(static_cast<unsigned char>(c) ^ 0xA5);
+    Inject(port, noise);
+  }
 }
 
 void FakeSerialDriver::StallWrites(std::string_view name, bool stalled) {
@@ -421,6 +461,8 @@ BOOL FakeSerialDriver::EscapeCommFunction(HANDLE file, DWORD function) {
   if (!port) return FALSE;
   port->info.escapes.push_back(function);
   if (ShouldFail(FakeCall::kEscapeCommFunction)) return FALSE;
+  const bool old_dtr = port->info.dtr;
+  const bool old_rts = port->info.rts;
   switch (function) {
     case SETRTS:
       port->info.rts = true;
@@ -442,6 +484,7 @@ BOOL FakeSerialDriver::EscapeCommFunction(HANDLE file, DWORD function) {
     default:
       return Fail(ERROR_INVALID_PARAMETER);
   }
+  if (port->pnp) PnPLinesChanged(*port, old_dtr, old_rts);
   return TRUE;
 }
 

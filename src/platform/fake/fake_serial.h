@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -52,6 +53,17 @@ struct FakePortInfo {
   std::size_t pending_writes = 0;
   bool wait_pending = false;  // an overlapped WaitCommEvent is in flight
   int opens = 0;              // successful CreateFileA calls
+  // The line settings in force each time an attached plug-and-play device answered.
+  std::vector<DCB> pnp_answers;
+};
+
+// A device on the line that follows the serial plug-and-play handshake: it draws its power
+// from DTR (DSR is on while DTR is), and when RTS rises while DTR is on it sends its
+// identification, framed for 1200 baud 7N1; at other line settings the bytes arrive garbled.
+struct FakePnPDevice {
+  std::string id;          // what it sends, e.g. "(\x01$ACM1234...)"
+  bool raises_dsr = true;  // false: a device that never raises DSR
+  int answer_on_rise = 1;  // the rise of RTS it answers at (2: only the second); 0: never
 };
 
 class FakeSerialDriver : public KernelObjects {
@@ -82,6 +94,9 @@ class FakeSerialDriver : public KernelObjects {
   void SetModemStatus(std::string_view name, DWORD ms_bits);
   // Line errors (CE_* bits): reported by the next ClearCommError; raise EV_ERR (and EV_BREAK).
   void RaiseLineError(std::string_view name, DWORD ce_bits);
+
+  // Puts a plug-and-play device on the line (replacing one put there before).
+  void AttachPnPDevice(std::string_view name, FakePnPDevice device);
 
   // While stalled, writes stay pending; un-stalling completes them in order.
   void StallWrites(std::string_view name, bool stalled);
@@ -137,6 +152,9 @@ class FakeSerialDriver : public KernelObjects {
   Port* OpenPort(HANDLE file);
   bool ShouldFail(FakeCall call);  // caller holds mutex_; sets the error when true
   void Raise(Port& port, DWORD events);
+  void Inject(Port& port, std::string_view bytes);  // caller holds mutex_
+  // An attached plug-and-play device sees DTR and RTS change; caller holds mutex_.
+  void PnPLinesChanged(Port& port, bool old_dtr, bool old_rts);
   void EndWait(Port& port, DWORD events, DWORD error);
   void ClosePort(Port& port);
   // Completes the stalled writes; returns what the hooks are to be called with.

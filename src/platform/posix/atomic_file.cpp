@@ -15,12 +15,8 @@
 namespace veldoran::platform {
 namespace {
 
-std::string Quote(const std::filesystem::path& path) {
-  std::string quoted = "\"";
-  quoted += path.string();
-  quoted += '"';
-  return quoted;
-}
+// The operator's texts are Polish, with Polish quotation marks.
+std::string Quote(const std::filesystem::path& path) { return "„" + path.string() + "”"; }
 
 std::string ErrorText(int err) { return std::system_category().message(err); }
 
@@ -103,15 +99,24 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t max_bytes) {
+ReadResult ReadFileContents(const std::filesystem::path& path, const ReadLimits& limits) {
   ReadResult result;
   const auto refuse = [&](const std::string& why) {
     result.ok = false;
     result.bytes.clear();
-    result.error = "Cannot read " + Quote(path) + ": " + why;
+    result.error = "Nie można odczytać pliku " + Quote(path) + ": " + why;
     return result;
   };
   const auto fail = [&](int err) { return refuse(ErrorText(err) + "."); };
+  const auto too_large = [&](const std::string& why) {
+    refuse(why);
+    result.too_large = true;
+    return result;
+  };
+  const auto too_many_bytes = [&](std::uintmax_t size) {
+    return too_large("ma " + SizeText(size) + ", a można wczytać najwyżej " +
+                     SizeText(limits.max_bytes) + ".");
+  };
   // Not blocking: a FIFO or a terminal standing at the path must not stall the caller; it is
   // refused below as not being a file.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -127,15 +132,11 @@ ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t ma
   } closer{fd};
   struct stat info {};
   if (::fstat(fd, &info) != 0) return fail(errno);
-  if (S_ISDIR(info.st_mode)) return refuse("it is a folder, not a file.");
-  if (!S_ISREG(info.st_mode)) return refuse("it is not a regular file.");
-  const auto too_large = [&](std::uintmax_t size) {
-    refuse("it is larger than " + std::to_string(max_bytes) + " bytes.");
-    result.too_large = true;
-    result.size = size;
-    return result;
-  };
-  if (static_cast<std::uintmax_t>(info.st_size) > max_bytes) return too_large(info.st_size);
+  if (S_ISDIR(info.st_mode)) return refuse("to folder, a nie plik.");
+  if (!S_ISREG(info.st_mode)) return refuse("to nie jest zwykły plik.");
+  if (static_cast<std::uintmax_t>(info.st_size) > limits.max_bytes) {
+    return too_many_bytes(static_cast<std::uintmax_t>(info.st_size));
+  }
 
   // The size may change while the file is read (or be wrong, as for files under /proc): the
   // read stops one byte past the limit.
@@ -144,7 +145,7 @@ ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t ma
   for (;;) {
     // Up to one byte past the limit, so that a file that grew shows as too large.
     const std::uintmax_t room =
-        max_bytes - std::min<std::uintmax_t>(max_bytes, result.bytes.size());
+        limits.max_bytes - std::min<std::uintmax_t>(limits.max_bytes, result.bytes.size());
     const std::size_t want =
         room >= sizeof buffer ? sizeof buffer : static_cast<std::size_t>(room + 1);
     const ssize_t n = ::read(fd, buffer, want);
@@ -154,15 +155,19 @@ ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t ma
       return fail(errno);
     }
     result.bytes.append(buffer, static_cast<std::size_t>(n));
-    if (result.bytes.size() > max_bytes) return too_large(result.bytes.size());
+    if (result.bytes.size() > limits.max_bytes) return too_many_bytes(result.bytes.size());
+  }
+  const auto lines =
+      static_cast<std::uintmax_t>(std::count(result.bytes.begin(), result.bytes.end(), '\n'));
+  if (lines > limits.max_lines) {
+    return too_large("ma " + std::to_string(lines) + " wierszy, a można wczytać najwyżej " +
+                     std::to_string(limits.max_lines) + ".");
   }
   return result;
 }
 
-std::string QuotedPath(const std::filesystem::path& path) { return Quote(path); }
-
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-  const std::string cannot = "Cannot save " + Quote(path) + ": ";
+  const std::string cannot = "Nie można zapisać pliku " + Quote(path) + ": ";
 
   // A symbolic link stays a link: the file it points at is the one replaced, or made when it
   // does not exist yet.
@@ -176,12 +181,12 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return Refuse(cannot + ErrorText(errno) + ".");
   if (exists) {
-    if (S_ISDIR(old.st_mode)) return Refuse(cannot + "it is a folder, not a file.");
-    if (!S_ISREG(old.st_mode)) return Refuse(cannot + "it is not a regular file.");
+    if (S_ISDIR(old.st_mode)) return Refuse(cannot + "to folder, a nie plik.");
+    if (!S_ISREG(old.st_mode)) return Refuse(cannot + "to nie jest zwykły plik.");
     // Without a write bit the file is read-only for everyone, root included, as the read-only
     // attribute is on Windows. A rename would replace it anyway; it must not.
     if ((old.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-      return Refuse(cannot + "the file is read-only.");
+      return Refuse(cannot + "plik jest tylko do odczytu.");
     }
   }
 
@@ -195,14 +200,15 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    return Refuse(cannot + "cannot create a temporary file in " + Quote(folder) + ": " +
-                  ErrorText(errno) + ".");
+    return Refuse(cannot + "nie można utworzyć pliku tymczasowego w folderze " + Quote(folder) +
+                  ": " + ErrorText(errno) + ".");
   }
 
   const auto fail = [&](const std::string& step, int err) {
     if (fd >= 0) ::close(fd);
     ::unlink(temp.c_str());
-    return Refuse(cannot + step + " " + Quote(temp) + " failed: " + ErrorText(err) + ".");
+    return Refuse(cannot + "błąd przy " + step + " pliku tymczasowego " + Quote(temp) + ": " +
+                  ErrorText(err) + ".");
   };
   if (exists) {
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
@@ -210,15 +216,15 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
       const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
       (void)ignored;
     }
-    if (::fchmod(fd, old.st_mode & 07777) != 0) return fail("setting the permissions of", errno);
+    if (::fchmod(fd, old.st_mode & 07777) != 0) return fail("ustawianiu uprawnień", errno);
   }
-  if (!WriteAll(fd, bytes)) return fail("writing", errno);
-  if (::fsync(fd) != 0) return fail("flushing", errno);
+  if (!WriteAll(fd, bytes)) return fail("zapisie", errno);
+  if (::fsync(fd) != 0) return fail("zapisie na dysk", errno);
   const int closed = ::close(fd);
   const int close_error = errno;
   fd = -1;
-  if (closed != 0) return fail("closing", close_error);
-  if (!ReplaceFile(temp, target)) return fail("renaming", errno);
+  if (closed != 0) return fail("zamykaniu", close_error);
+  if (!ReplaceFile(temp, target)) return fail("zmianie nazwy", errno);
   SyncFolder(folder);
   RemoveStaleTemporaryFiles(folder, target.filename().string());
   return {};

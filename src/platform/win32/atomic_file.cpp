@@ -1,6 +1,7 @@
 // Whole-file reads and atomic replacement on Windows, with wide-character paths throughout, so
 // a folder whose name the ANSI code page cannot spell works too. The error texts are those of
-// the POSIX backend, with the system's reason (FormatMessage) in place of strerror's.
+// the POSIX backend (Polish, for the operator), with the system's reason (FormatMessage) in
+// place of strerror's, all in the ANSI code page the window decodes them with.
 #include "platform/atomic_file.h"
 
 #include <algorithm>
@@ -16,8 +17,12 @@
 namespace veldoran::platform {
 namespace {
 
+// Our own texts, written here as wide literals, in the ANSI code page.
+std::string Text(std::wstring_view text) { return win::AnsiFromWide(text); }
+
+// The operator's texts are Polish, with Polish quotation marks.
 std::string Quote(const std::filesystem::path& path) {
-  return "\"" + win::AnsiFromWide(path.wstring()) + "\"";
+  return Text(L"\u201E" + path.wstring() + L"\u201D");
 }
 
 std::string ErrorText(::DWORD error) { return win::SystemMessage(error); }
@@ -52,18 +57,27 @@ bool PutInPlace(const std::filesystem::path& from, const std::filesystem::path& 
 
 }  // namespace
 
-ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t max_bytes) {
+ReadResult ReadFileContents(const std::filesystem::path& path, const ReadLimits& limits) {
   ReadResult result;
   const auto refuse = [&](const std::string& why) {
     result.ok = false;
     result.bytes.clear();
-    result.error = "Cannot read " + Quote(path) + ": " + why;
+    result.error = Text(L"Nie można odczytać pliku ") + Quote(path) + ": " + why;
     return result;
   };
   const auto fail = [&](::DWORD error) { return refuse(ErrorText(error) + "."); };
+  const auto too_large = [&](const std::string& why) {
+    refuse(why);
+    result.too_large = true;
+    return result;
+  };
+  const auto too_many_bytes = [&](std::uintmax_t size) {
+    return too_large(Text(L"ma ") + SizeText(size) + Text(L", a można wczytać najwyżej ") +
+                     SizeText(limits.max_bytes) + ".");
+  };
   const ::DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return refuse("it is a folder, not a file.");
+    return refuse(Text(L"to folder, a nie plik."));
   }
   const ::HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -80,36 +94,36 @@ ReadResult ReadFileContents(const std::filesystem::path& path, std::uintmax_t ma
     ~Closer() { ::CloseHandle(file); }
   } closer{file};
   // A device or a pipe would be read without end, or waited on.
-  if (::GetFileType(file) != FILE_TYPE_DISK) return refuse("it is not a regular file.");
-  const auto too_large = [&](std::uintmax_t size) {
-    refuse("it is larger than " + std::to_string(max_bytes) + " bytes.");
-    result.too_large = true;
-    result.size = size;
-    return result;
-  };
+  if (::GetFileType(file) != FILE_TYPE_DISK) return refuse(Text(L"to nie jest zwykły plik."));
   ::LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file, &size) && static_cast<std::uintmax_t>(size.QuadPart) > max_bytes) {
-    return too_large(static_cast<std::uintmax_t>(size.QuadPart));
+  if (::GetFileSizeEx(file, &size) &&
+      static_cast<std::uintmax_t>(size.QuadPart) > limits.max_bytes) {
+    return too_many_bytes(static_cast<std::uintmax_t>(size.QuadPart));
   }
   char buffer[65536];
   for (;;) {
     // Up to one byte past the limit, so that a file that grew shows as too large.
     const std::uintmax_t room =
-        max_bytes - std::min<std::uintmax_t>(max_bytes, result.bytes.size());
+        limits.max_bytes - std::min<std::uintmax_t>(limits.max_bytes, result.bytes.size());
     const ::DWORD want = room >= sizeof buffer ? sizeof buffer : static_cast<::DWORD>(room + 1);
     ::DWORD n = 0;
     if (!::ReadFile(file, buffer, want, &n, nullptr)) return fail(::GetLastError());
     if (n == 0) break;
     result.bytes.append(buffer, n);
-    if (result.bytes.size() > max_bytes) return too_large(result.bytes.size());
+    if (result.bytes.size() > limits.max_bytes) return too_many_bytes(result.bytes.size());
+  }
+  const auto lines =
+      static_cast<std::uintmax_t>(std::count(result.bytes.begin(), result.bytes.end(), '\n'));
+  if (lines > limits.max_lines) {
+    return too_large(Text(L"ma ") + std::to_string(lines) +
+                     Text(L" wierszy, a można wczytać najwyżej ") +
+                     std::to_string(limits.max_lines) + ".");
   }
   return result;
 }
 
-std::string QuotedPath(const std::filesystem::path& path) { return Quote(path); }
-
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-  const std::string cannot = "Cannot save " + Quote(path) + ": ";
+  const std::string cannot = Text(L"Nie można zapisać pliku ") + Quote(path) + ": ";
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
 
   const ::DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -120,11 +134,16 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
       return Refuse(cannot + ErrorText(error) + ".");
     }
   } else {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-      return Refuse(cannot + "it is a folder, not a file.");
-    if (attributes & FILE_ATTRIBUTE_DEVICE) return Refuse(cannot + "it is not a regular file.");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      return Refuse(cannot + Text(L"to folder, a nie plik."));
+    }
+    if (attributes & FILE_ATTRIBUTE_DEVICE) {
+      return Refuse(cannot + Text(L"to nie jest zwykły plik."));
+    }
     // A rename would replace a read-only file; it must not.
-    if (attributes & FILE_ATTRIBUTE_READONLY) return Refuse(cannot + "the file is read-only.");
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+      return Refuse(cannot + Text(L"plik jest tylko do odczytu."));
+    }
   }
 
   static std::atomic<unsigned> counter{0};
@@ -143,22 +162,24 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     }
   }
   if (file == INVALID_HANDLE_VALUE) {
-    return Refuse(cannot + "cannot create a temporary file in " + Quote(folder) + ": " +
-                  ErrorText(create_error) + ".");
+    return Refuse(cannot + Text(L"nie można utworzyć pliku tymczasowego w folderze ") +
+                  Quote(folder) + ": " + ErrorText(create_error) + ".");
   }
 
-  const auto fail = [&](const std::string& step, ::DWORD error) {
+  const auto fail = [&](std::wstring_view step, ::DWORD error) {
     if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
     ::DeleteFileW(temp.c_str());
-    return Refuse(cannot + step + " " + Quote(temp) + " failed: " + ErrorText(error) + ".");
+    return Refuse(cannot +
+                  Text(std::wstring(L"błąd przy ") + std::wstring(step) + L" pliku tymczasowego ") +
+                  Quote(temp) + ": " + ErrorText(error) + ".");
   };
-  if (!WriteAll(file, bytes)) return fail("writing", ::GetLastError());
-  if (!::FlushFileBuffers(file)) return fail("flushing", ::GetLastError());
+  if (!WriteAll(file, bytes)) return fail(L"zapisie", ::GetLastError());
+  if (!::FlushFileBuffers(file)) return fail(L"zapisie na dysk", ::GetLastError());
   const bool closed = ::CloseHandle(file) != 0;
   const ::DWORD close_error = ::GetLastError();
   file = INVALID_HANDLE_VALUE;
-  if (!closed) return fail("closing", close_error);
-  if (!PutInPlace(temp, path, exists)) return fail("renaming", ::GetLastError());
+  if (!closed) return fail(L"zamykaniu", close_error);
+  if (!PutInPlace(temp, path, exists)) return fail(L"zmianie nazwy", ::GetLastError());
   return {};
 }
 

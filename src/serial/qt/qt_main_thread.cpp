@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <algorithm>
 
 namespace veldoran::serial {
 
@@ -19,6 +20,35 @@ void QtMainThread::RunPendingRequests() { Queue()->RunPending(); }
 QtMainThread::~QtMainThread() { Shutdown(); }
 
 void QtMainThread::ProcessMessages() { QCoreApplication::processEvents(); }
+
+MainThread::TimerId QtMainThread::StartTimer(std::chrono::milliseconds interval,
+                                             std::function<void()> tick) {
+  const TimerId id = ++last_timer_;
+  auto* timer = new QTimer(this);
+  timer->setInterval(std::max<int>(1, static_cast<int>(interval.count())));
+  connect(timer, &QTimer::timeout, this, [tick = std::move(tick)] {
+    try {
+      tick();
+    } catch (...) {
+      // Nothing may run into the event loop.
+    }
+  });
+  timer->start();
+  timers_.emplace(id, timer);
+  return id;
+}
+
+void QtMainThread::StopTimer(TimerId id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  if (QTimer* timer = it->second) {
+    timer->stop();
+    // The tick being run may be this timer's own: the object goes once control is back in the
+    // event loop.
+    timer->deleteLater();
+  }
+  timers_.erase(it);
+}
 
 void QtMainThread::SetExceptionHandler(ExceptionHandler handler) { handler_ = std::move(handler); }
 

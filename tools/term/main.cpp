@@ -1,0 +1,30 @@
+// veldoran-term: a serial terminal for installers, on the port component of the tool.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "term_window.h"
+#include "veldoran/version.h"
+
+int main(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("veldoran-term %s\n", veldoran::kVersion);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::printf(
+          "Usage: veldoran-term\n"
+          "A serial terminal: pick a COM port and its line settings, open it, type to send,\n"
+          "and see what arrives (Windows-1250). The settings are kept between runs.\n");
+      return 0;
+    }
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("veldoran-term"));
+  QApplication::setApplicationVersion(QString::fromLatin1(veldoran::kVersion));
+  veldoran::term::TermWindow window(veldoran::win::SystemSerialApi(),
+                                    veldoran::win::SystemRegistryApi());
+  window.show();
+  return QApplication::exec();
+}
