@@ -180,6 +180,19 @@ TEST(PortMapTest, TwoTtysNamingOneNodeAreOnePortWithOneNumber) {
   EXPECT_EQ(map.Devices()[0].node, tree.Dev() / "ttyAMA0");
 }
 
+TEST(PortMapTest, ADevnameWithANulIsNotTakenForTheNode) {
+  // Found by fuzzing: the name was cut at the NUL when the link was made, so COM3 led to another
+  // device node than the one the map had checked and listed.
+  FakeSysfs tree;
+  tree.AddUart("ttyAMA0", "uart-pl011");
+  FakeSysfs::Write(tree.Dev() / "ttyX", "");
+  FakeSysfs::Write(tree.Sys() / "class" / "tty" / "ttyAMA0" / "uevent",
+                   std::string("DEVNAME=ttyX\0ttyAMA0\n", 21));
+  const PortMap map(tree.Roots());
+  EXPECT_EQ(Listed(map, tree), (std::map<int, std::string>{{3, "ttyAMA0"}}));
+  EXPECT_EQ(map.Resolve("COM3"), tree.Dev() / "ttyAMA0");
+}
+
 TEST(PortMapTest, AFolderThatCannotTakeLinksStillGivesNumbersForTheRun) {
   FakeSysfs tree;
   FakeSysfs::Write(tree.Root() / "config", "a file where the folder should be");

@@ -243,8 +243,11 @@ std::vector<SerialDevice> PortMap::Devices() const {
     }
     if (is_virtual) continue;
 
+    // A name that would lead out of /dev, or hold a NUL (a path ends there, so the node opened
+    // and linked would be another one), is not taken: the tty's own name is.
     std::string node_name = UeventValue(entry / "uevent", "DEVNAME");
-    if (node_name.empty() || node_name.front() == '/' || node_name.find("..") != std::string::npos)
+    if (node_name.empty() || node_name.front() == '/' ||
+        node_name.find("..") != std::string::npos || node_name.find('\0') != std::string::npos)
       node_name = d.name;
     d.node = roots_.dev / node_name;
 
