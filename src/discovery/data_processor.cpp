@@ -144,12 +144,7 @@ void TspCustomDataProcessor::LogFormat(int level, const char* format, ...) {
   if (!log_) return;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+  const std::string text = serial::VFormat(format, args);
   va_end(args);
   log_->WriteText(level, log_prefix_ + text);
 }

@@ -114,6 +114,33 @@ struct DEV_BROADCAST_HDR {
   DWORD dbch_reserved;
 };
 
+// The entry points, of those port discovery looks up, that the system's SetupAPI.dll and
+// cfgmgr32.dll export; stand-ins for them (the POSIX backend, the tests' fake) export the same.
+inline constexpr const char* kSetupApiExports[] = {
+    "SetupDiGetClassDevsA",
+    "SetupDiDestroyDeviceInfoList",
+    "SetupDiEnumDeviceInfo",
+    "SetupDiGetDeviceRegistryPropertyA",
+    "SetupDiOpenDevRegKey",
+    "SetupDiEnumDeviceInterfaces",
+    "SetupDiGetDeviceInterfaceDetailA",
+    "SetupDiCreateDeviceInfoList",
+    "SetupDiCreateDeviceInfoA",
+    "SetupDiGetINFClassA",
+    "SetupDiSetDeviceRegistryPropertyA",
+    "SetupDiCallClassInstaller",
+    "SetupDiGetDeviceInstanceIdA",
+    "SetupDiRemoveDevice",
+    "SetupDiUnremoveDevice",
+    "SetupDiOpenDeviceInfoA",
+};
+inline constexpr const char* kConfigManagerExports[] = {
+    "CM_Locate_DevNodeA",     "CM_Get_DevNode_Registry_PropertyA",
+    "CM_Get_Parent",          "CM_Get_Device_ID_List_SizeA",
+    "CM_Get_Device_ID_ListA", "CM_Get_Child",
+    "CM_Get_Sibling",         "CM_Request_Device_EjectA",
+};
+
 class DeviceSetupApi {
  public:
   virtual ~DeviceSetupApi() = default;

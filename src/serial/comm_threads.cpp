@@ -73,6 +73,20 @@ void FinishWait(const std::shared_ptr<CommSession>& session) {
   }
 }
 
+// After a wait that ended in an error. A change of the event mask ends a pending wait that way
+// on some systems, but so does the driver of an adapter that was pulled out, which then goes on
+// taking new waits only to end them the same way. A port that no longer answers a plain query
+// is gone: the component is told (a closed handle just ends the thread).
+bool PortAnswers(CommSession& session) {
+  if (session.event_terminate || !session.active) return true;
+  win::COMMTIMEOUTS timeouts{};
+  if (session.api->GetCommTimeouts(session.handle, &timeouts)) return true;
+  if (session.api->GetLastError() != win::ERROR_INVALID_HANDLE) {
+    session.Post({kMsgPortBroken, 0, 0});
+  }
+  return false;
+}
+
 void EventThreadBody(std::shared_ptr<CommSession> session) {
   win::SerialApi& api = *session->api;
   win::OVERLAPPED& overlapped = session->wait_overlapped;
@@ -89,6 +103,7 @@ void EventThreadBody(std::shared_ptr<CommSession> session) {
       if (error == win::ERROR_IO_PENDING) {
         pending = true;
         bool stop = false;
+        bool failed = false;
         while (true) {
           const DWORD waited = api.WaitForSingleObject(overlapped.hEvent, win::INFINITE);
           if (session->event_terminate || waited != win::WAIT_OBJECT_0) {
@@ -98,13 +113,17 @@ void EventThreadBody(std::shared_ptr<CommSession> session) {
           DWORD transferred = 0;
           // Done (successfully or not: the event word is what the driver left in it), or
           // woken without completion; then wait on.
-          if (api.GetOverlappedResult(session->handle, &overlapped, &transferred, win::FALSE) ||
-              api.GetLastError() != win::ERROR_IO_INCOMPLETE) {
+          if (api.GetOverlappedResult(session->handle, &overlapped, &transferred, win::FALSE)) {
+            break;
+          }
+          if (api.GetLastError() != win::ERROR_IO_INCOMPLETE) {
+            failed = true;
             break;
           }
         }
         if (stop) break;
         pending = false;
+        if (failed && !PortAnswers(*session)) break;
       } else if (error == win::ERROR_INVALID_PARAMETER && word == 0) {
         // No mask set for the moment (it is being rewritten): an empty event. Should the mask
         // stay empty, look again only now and then instead of spinning.

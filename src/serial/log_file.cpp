@@ -10,8 +10,6 @@
 
 namespace veldoran::serial {
 
-namespace {
-
 std::string VFormat(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
@@ -22,8 +20,6 @@ std::string VFormat(const char* format, va_list args) {
   std::vsnprintf(text.data(), text.size() + 1, format, args);
   return text;
 }
-
-}  // namespace
 
 std::string Sprintf(const char* format, ...) {
   va_list args;

@@ -2,6 +2,7 @@
 // sink; the abstract sink leaves storage and line format to its implementations.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,7 @@ namespace veldoran::serial {
 
 // printf-style formatting into a std::string.
 std::string Sprintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string VFormat(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 class TspCustomLogFile : public TComponent {
  public:

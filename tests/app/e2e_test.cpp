@@ -30,6 +30,7 @@
 #include "link/protocol.h"
 #include "serial/comm_threads.h"
 #include "serial/spcomm.h"
+#include "support/event_loop.h"
 #include "support/qt_printers.h"
 #include "support/recording_dialogs.h"
 #include "support/sim_process.h"
@@ -197,14 +198,7 @@ class EndToEnd : public ::testing::Test {
   // Runs the window's event loop until `done` or the deadline; true when `done`.
   bool ProcessUntil(const std::function<bool()>& done,
                     std::chrono::milliseconds timeout = kDeadline) {
-    QTimer wake;  // the loop sleeps between events, but looks at `done` at least this often
-    wake.start(20);
-    const auto deadline = SteadyClock::now() + timeout;
-    while (!done()) {
-      if (SteadyClock::now() > deadline) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return testing::ProcessEventsUntil(done, timeout);
   }
 
   bool Connected(int number) const {

@@ -32,8 +32,8 @@
 
 static int master_fd = -1, slave_fd = -1;
 
-static int read_all(int fd, void *buffer, size_t size) {
-  char *p = buffer;
+static int read_all(int fd, void* buffer, size_t size) {
+  char* p = buffer;
   while (size > 0) {
     const ssize_t n = read(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
@@ -44,8 +44,8 @@ static int read_all(int fd, void *buffer, size_t size) {
   return 0;
 }
 
-static int write_all(int fd, const void *buffer, size_t size) {
-  const char *p = buffer;
+static int write_all(int fd, const void* buffer, size_t size) {
+  const char* p = buffer;
   while (size > 0) {
     const ssize_t n = write(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
@@ -56,7 +56,7 @@ static int write_all(int fd, const void *buffer, size_t size) {
   return 0;
 }
 
-static int reply(int client, const void *bytes, uint32_t size) {
+static int reply(int client, const void* bytes, uint32_t size) {
   if (write_all(client, &size, 4) != 0) return -1;
   return size ? write_all(client, bytes, size) : 0;
 }
@@ -74,10 +74,12 @@ static void hang_up(void) {
 }
 
 static uint32_t baud_of(speed_t speed) {
-  static const struct { speed_t speed; uint32_t baud; } table[] = {
-      {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},
-      {B19200, 19200}, {B38400, 38400}, {B57600, 57600},   {B115200, 115200},
-      {B230400, 230400}};
+  static const struct {
+    speed_t speed;
+    uint32_t baud;
+  } table[] = {{B1200, 1200},   {B2400, 2400},     {B4800, 4800},
+               {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+               {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
   for (size_t i = 0; i < sizeof table / sizeof table[0]; ++i) {
     if (table[i].speed == speed) return table[i].baud;
   }
@@ -89,7 +91,7 @@ static int serve(int client) {
     unsigned char op;
     uint32_t size;
     if (read_all(client, &op, 1) != 0 || read_all(client, &size, 4) != 0) return 0;
-    char *payload = malloc(size ? size : 1);
+    char* payload = malloc(size ? size : 1);
     if (!payload || (size && read_all(client, payload, size) != 0)) return 1;
     int failed = 0;
     if (op == 'W') {
@@ -100,7 +102,8 @@ static int serve(int client) {
       if (master_fd >= 0 && poll(&p, 1, 0) == 1 && (p.revents & POLLOUT)) {
         const int flags = fcntl(master_fd, F_GETFL);
         fcntl(master_fd, F_SETFL, flags | O_NONBLOCK);
-        if (write(master_fd, payload, size) < 0) { /* the line is full: nothing taken */ }
+        if (write(master_fd, payload, size) < 0) { /* the line is full: nothing taken */
+        }
         fcntl(master_fd, F_SETFL, flags);
       }
       failed = reply(client, NULL, 0);
@@ -108,7 +111,7 @@ static int serve(int client) {
       uint32_t count, timeout;
       memcpy(&count, payload, 4);
       memcpy(&timeout, payload + 4, 4);
-      char *out = malloc(count ? count : 1);
+      char* out = malloc(count ? count : 1);
       uint32_t got = 0;
       const long long deadline = now_ms() + timeout;
       while (out && got < count && master_fd >= 0) {
@@ -144,7 +147,7 @@ static int serve(int client) {
   }
 }
 
-static int open_line(char *slave_path, size_t size) {
+static int open_line(char* slave_path, size_t size) {
   master_fd = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_fd < 0 || grantpt(master_fd) != 0 || unlockpt(master_fd) != 0) return -1;
   if (ptsname_r(master_fd, slave_path, size) != 0) return -1;
@@ -162,7 +165,7 @@ static int open_line(char *slave_path, size_t size) {
   return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: line_helper <dosdevices folder> <port file>\n");
     return 2;
@@ -175,14 +178,14 @@ int main(int argc, char **argv) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (server < 0 || bind(server, (struct sockaddr *)&address, sizeof address) != 0 ||
-      listen(server, 16) != 0 || getsockname(server, (struct sockaddr *)&address, &length) != 0) {
+  if (server < 0 || bind(server, (struct sockaddr*)&address, sizeof address) != 0 ||
+      listen(server, 16) != 0 || getsockname(server, (struct sockaddr*)&address, &length) != 0) {
     perror("line_helper: listen");
     return 1;
   }
   char temp[4096];
   snprintf(temp, sizeof temp, "%s.tmp", argv[2]);
-  FILE *port_file = fopen(temp, "w");
+  FILE* port_file = fopen(temp, "w");
   if (!port_file || fprintf(port_file, "%u\n", ntohs(address.sin_port)) < 0 ||
       fclose(port_file) != 0 || rename(temp, argv[2]) != 0) {
     perror("line_helper: port file");

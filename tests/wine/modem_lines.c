@@ -18,14 +18,14 @@ int ioctl(int fd, unsigned long request, ...) {
   if (!real_ioctl) real_ioctl = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
   va_list args;
   va_start(args, request);
-  void *arg = va_arg(args, void *);
+  void* arg = va_arg(args, void*);
   va_end(args);
   const int result = real_ioctl(fd, request, arg);
-  const int modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
-                    request == TIOCMBIC;
+  const int modem =
+      request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
   if (result == 0 || !modem || fd < 0 || fd >= MAX_FD || !arg) return result;
   if ((errno != EINVAL && errno != ENOTTY) || !isatty(fd)) return result;
-  int *value = arg;
+  int* value = arg;
   const int outputs = TIOCM_DTR | TIOCM_RTS;
   if (request == TIOCMGET) *value = lines[fd] & outputs;
   if (request == TIOCMSET) lines[fd] = *value & outputs;

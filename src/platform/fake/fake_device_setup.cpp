@@ -60,34 +60,14 @@ FakeDeviceSetup::~FakeDeviceSetup() = default;
 // ---- modules ----
 
 const std::vector<std::string>& FakeDeviceSetup::SetupApiExports() {
-  static const std::vector<std::string> names = {
-      "SetupDiGetClassDevsA",
-      "SetupDiDestroyDeviceInfoList",
-      "SetupDiEnumDeviceInfo",
-      "SetupDiGetDeviceRegistryPropertyA",
-      "SetupDiOpenDevRegKey",
-      "SetupDiEnumDeviceInterfaces",
-      "SetupDiGetDeviceInterfaceDetailA",
-      "SetupDiCreateDeviceInfoList",
-      "SetupDiCreateDeviceInfoA",
-      "SetupDiGetINFClassA",
-      "SetupDiSetDeviceRegistryPropertyA",
-      "SetupDiCallClassInstaller",
-      "SetupDiGetDeviceInstanceIdA",
-      "SetupDiRemoveDevice",
-      "SetupDiUnremoveDevice",
-      "SetupDiOpenDeviceInfoA",
-  };
+  static const std::vector<std::string> names(std::begin(kSetupApiExports),
+                                              std::end(kSetupApiExports));
   return names;
 }
 
 const std::vector<std::string>& FakeDeviceSetup::ConfigManagerExports() {
-  static const std::vector<std::string> names = {
-      "CM_Locate_DevNodeA",     "CM_Get_DevNode_Registry_PropertyA",
-      "CM_Get_Parent",          "CM_Get_Device_ID_List_SizeA",
-      "CM_Get_Device_ID_ListA", "CM_Get_Child",
-      "CM_Get_Sibling",         "CM_Request_Device_EjectA",
-  };
+  static const std::vector<std::string> names(std::begin(kConfigManagerExports),
+                                              std::end(kConfigManagerExports));
   return names;
 }
 

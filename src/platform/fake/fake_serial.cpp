@@ -12,6 +12,7 @@ struct FakeSerialDriver::Port {
   std::string name;
   bool open = false;
   bool unplugged = false;
+  bool waits_still_pend = false;  // unplugged, but new waits are taken (and end aborted)
   std::string input;
   std::string output;
   WriteHook hook;
@@ -253,12 +254,13 @@ std::vector<std::pair<FakeSerialDriver::WriteHook, std::string>> FakeSerialDrive
   return hooks;
 }
 
-void FakeSerialDriver::Unplug(std::string_view name) {
+void FakeSerialDriver::Unplug(std::string_view name, bool waits_still_pend) {
   std::lock_guard lock(mutex_);
   Port& port = PortNamed(name);
   if (!port.open) return;
   port.unplugged = true;
-  EndWait(port, 0, ERROR_BAD_COMMAND);
+  port.waits_still_pend = waits_still_pend;
+  EndWait(port, 0, waits_still_pend ? ERROR_OPERATION_ABORTED : ERROR_BAD_COMMAND);
 }
 
 FakePortInfo FakeSerialDriver::Info(std::string_view name) const {
@@ -406,6 +408,13 @@ BOOL FakeSerialDriver::SetCommMask(HANDLE file, DWORD mask) {
 
 BOOL FakeSerialDriver::WaitCommEvent(HANDLE file, DWORD* event_mask, OVERLAPPED* overlapped) {
   std::lock_guard lock(mutex_);
+  if (const auto handle = Lookup<PortHandle>(file); handle && handle->port->open &&
+                                                    handle->port->unplugged &&
+                                                    handle->port->waits_still_pend && overlapped) {
+    StartPending(overlapped);
+    Complete(overlapped, ERROR_OPERATION_ABORTED, 0);
+    return Fail(ERROR_IO_PENDING);
+  }
   Port* port = OpenPort(file);
   if (!port || ShouldFail(FakeCall::kWaitCommEvent)) return FALSE;
   if (port->info.mask == 0 || port->wait_overlapped || !event_mask) {

@@ -102,8 +102,10 @@ class FakeSerialDriver : public KernelObjects {
   void StallWrites(std::string_view name, bool stalled);
 
   // The adapter is unplugged: a pending event wait ends, and every later call on the open
-  // handle fails with ERROR_BAD_COMMAND, as Windows reports a removed USB adapter.
-  void Unplug(std::string_view name);
+  // handle fails with ERROR_BAD_COMMAND, as Windows reports a removed USB adapter. Some drivers
+  // (`waits_still_pend`) end the pending wait as aborted and go on taking new waits, each of
+  // which ends aborted at once; only the other calls fail.
+  void Unplug(std::string_view name, bool waits_still_pend = false);
 
   // The next `times` calls of `call` (any port; -1: until cleared) fail with `error`.
   void FailCalls(FakeCall call, DWORD error, int times = 1);

@@ -20,28 +20,7 @@ T Failed(DWORD error, T value) {
 HDEVINFO InvalidSet() { return InvalidHandle(); }
 HKEY InvalidKey() { return reinterpret_cast<HKEY>(InvalidHandle()); }
 
-// What the modules export.
-constexpr const char* kSetupApiExports[] = {"SetupDiGetClassDevsA",
-                                            "SetupDiDestroyDeviceInfoList",
-                                            "SetupDiEnumDeviceInfo",
-                                            "SetupDiGetDeviceRegistryPropertyA",
-                                            "SetupDiOpenDevRegKey",
-                                            "SetupDiEnumDeviceInterfaces",
-                                            "SetupDiGetDeviceInterfaceDetailA",
-                                            "SetupDiCreateDeviceInfoList",
-                                            "SetupDiCreateDeviceInfoA",
-                                            "SetupDiGetINFClassA",
-                                            "SetupDiSetDeviceRegistryPropertyA",
-                                            "SetupDiCallClassInstaller",
-                                            "SetupDiGetDeviceInstanceIdA",
-                                            "SetupDiRemoveDevice",
-                                            "SetupDiUnremoveDevice",
-                                            "SetupDiOpenDeviceInfoA"};
-constexpr const char* kCfgMgrExports[] = {
-    "CM_Locate_DevNodeA",     "CM_Get_DevNode_Registry_PropertyA",
-    "CM_Get_Parent",          "CM_Get_Device_ID_List_SizeA",
-    "CM_Get_Device_ID_ListA", "CM_Get_Child",
-    "CM_Get_Sibling",         "CM_Request_Device_EjectA"};
+// What the modules export (ntdll: of what the scan looks up).
 constexpr const char* kNtdllExports[] = {"ZwQueryKey", "NtQueryKey"};
 
 // The entry point GetProcAddress hands out: the calls go through this interface, never through
@@ -54,9 +33,9 @@ bool Exports(int module, std::string_view name) {
   };
   switch (module) {
     case 1:
-      return has(kSetupApiExports) || has(kCfgMgrExports);
+      return has(kSetupApiExports) || has(kConfigManagerExports);
     case 2:
-      return has(kCfgMgrExports);
+      return has(kConfigManagerExports);
     case 3:
       return has(kNtdllExports);
     default:
