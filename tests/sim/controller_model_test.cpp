@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "link/protocol.h"
 
@@ -255,6 +257,12 @@ TEST_F(ModelTest, MemoryHoldsThousandEventsNewestPushOutOldest) {
   EXPECT_EQ(model_.Events()[999], (Event{2, model_.ClockNow()}));
   const auto records = SplitRecords(Send("5\r"));
   EXPECT_EQ(HexByteValue(record::kUserSlot.In(records[999])), 2);
+  // Added in bulk, too, the newest push out as many of the oldest.
+  const std::vector<Event> before = model_.Events();
+  model_.AddRandomEvents(400);
+  ASSERT_EQ(model_.Events().size(), 1000u);
+  EXPECT_TRUE(std::equal(before.begin() + 400, before.end(), model_.Events().begin()));
+  EXPECT_GE(model_.Events()[600].clock, before.back().clock);
   EXPECT_THROW(model_.AddRandomEvents(1001), std::invalid_argument);
   EXPECT_THROW(model_.AddRandomEvents(-1), std::invalid_argument);
 }

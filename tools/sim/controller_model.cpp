@@ -210,6 +210,13 @@ void ControllerModel::AddRandomEvents(int count) {
   std::vector<std::int64_t> times(count);
   for (auto& t : times) t = when(random_);
   std::sort(times.begin(), times.end());
+  // The new events push out as many of the oldest: drop those at once rather than shifting the
+  // whole memory down for every event added.
+  const std::size_t keep = static_cast<std::size_t>(kEventCapacity - count);
+  if (events_.size() > keep) {
+    events_.erase(events_.begin(),
+                  events_.begin() + static_cast<std::ptrdiff_t>(events_.size() - keep));
+  }
   for (const std::int64_t t : times) {
     int slot;
     if (stored.empty()) {

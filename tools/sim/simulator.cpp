@@ -81,10 +81,11 @@ std::int32_t PcClockValue() {
 
 std::string ClockText(std::int32_t value) {
   const CalendarTime t = DecodeDayCount(protocol::ControllerSecondsToDateTime(value));
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return protocol::Hex(static_cast<std::uint32_t>(value), 8) + " " + text;
+  char text[48];  // "dump" writes a line of these per event: one call builds it
+  std::snprintf(text, sizeof text, "%08X %04d-%02d-%02d %02d:%02d:%02d",
+                static_cast<unsigned>(static_cast<std::uint32_t>(value)), t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  return text;
 }
 
 std::string Timestamp() {
