@@ -4,6 +4,7 @@
 
 #include "link/connection.h"
 #include "link/protocol.h"
+#include "records/slot_codes.h"
 #include "records/user_table.h"
 #include "records/users_page.h"
 #include "serial/main_thread.h"
@@ -11,18 +12,14 @@
 #include "ui/clock.h"
 #include "ui/dialogs.h"
 #include "ui/string_grid.h"
-#include "ui/text.h"
 
 namespace veldoran::records {
 
 std::string SlotCode(const ui::TStringGrid& users_grid, int row, int controller_number) {
-  const QString& code = users_grid.Cell(3, row);
-  if (code.size() != 8 || !MayOpen(users_grid.Cell(4, row), controller_number)) {
-    return std::string(protocol::kEmptySlotCode);
-  }
-  // Codes reach the grid only through storable input, so they always encode; a code that
-  // somehow did not would be refused rather than sent changed.
-  return ui::ToAnsiChecked(code);
+  Tuser user;
+  user.CardCode = users_grid.Cell(3, row);
+  user.Permissions = users_grid.Cell(4, row);
+  return SlotCodeFor(user, controller_number);
 }
 
 CardUpload::CardUpload(const CardUploadControls& controls, serial::TspComm& com,

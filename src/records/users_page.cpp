@@ -21,10 +21,6 @@ QString PermissionsOf(const std::array<QCheckBox*, kLockerCount>& boxes) {
   return permissions;
 }
 
-bool MayOpen(const QString& permissions, int locker) {
-  return locker >= 1 && locker <= permissions.size() && permissions[locker - 1] == QLatin1Char('1');
-}
-
 UsersPage::UsersPage(const UsersPageControls& controls, UserTable& users, ui::Dialogs& dialogs,
                      std::function<void()> save_config)
     : controls_(controls), users_(users), dialogs_(dialogs), save_config_(std::move(save_config)) {}

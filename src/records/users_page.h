@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 
+#include "records/slot_codes.h"
 #include "records/user_table.h"
 
 class QCheckBox;
@@ -27,8 +28,6 @@ struct UsersPageControls {
 
 // The permission string the check boxes stand for: ten characters of "0" and "1".
 QString PermissionsOf(const std::array<QCheckBox*, kLockerCount>& boxes);
-// Whether character `locker` (counted from 1) of a permission string is "1".
-bool MayOpen(const QString& permissions, int locker);
 
 class UsersPage {
  public:
