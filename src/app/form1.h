@@ -107,11 +107,11 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void Button1Click();  // "Zapisz do pliku CSV"
   // Users page.
   void StringGrid3Click();
-  void Button14Click();  // "Zapisz"
-  void Button15Click();  // "Usuń"
-  void Button12Click();  // "Wszystkie"
-  void Button13Click();  // "Wyczyść"
-  void Button17Click();  // "Prześlij kody kart do kontrolera"
+  void Button14Click();         // "Zapisz"
+  void Button15Click();         // "Usuń"
+  void Button12Click();         // "Wszystkie"
+  void Button13Click();         // "Wyczyść"
+  void Button17Click();         // "Prześlij kody kart do kontrolera"
   void ButtonImportCsvClick();  // "Importuj z CSV"
   void ButtonExportCsvClick();  // "Eksportuj do CSV"
   // Lockers page.

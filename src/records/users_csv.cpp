@@ -73,8 +73,9 @@ QString PlanSummary(const ImportPlan& plan) {
     summary += QStringLiteral(" Pominięte kolumny: ") +
                plan.ignored_columns.join(QStringLiteral(", ")) + QLatin1Char('.');
   }
-  summary += QStringLiteral("\nNowi użytkownicy: %1, aktualizacje: %2 (bez zmian: %3), "
-                            "odrzucone wiersze: %4.")
+  summary += QStringLiteral(
+                 "\nNowi użytkownicy: %1, aktualizacje: %2 (bez zmian: %3), "
+                 "odrzucone wiersze: %4.")
                  .arg(plan.Count(ImportVerdict::kNewUser))
                  .arg(plan.Count(ImportVerdict::kUpdate))
                  .arg(plan.UnchangedCount())

@@ -40,7 +40,8 @@ QString Key(const QString& text) {
 // texts taken off, and a spreadsheet's ="..." (text kept as text) unwrapped.
 QString FieldText(const QString& field) {
   QString text = field.trimmed();
-  if (text.size() >= 3 && text.startsWith(QLatin1String("=\"")) && text.endsWith(QLatin1Char('"'))) {
+  if (text.size() >= 3 && text.startsWith(QLatin1String("=\"")) &&
+      text.endsWith(QLatin1Char('"'))) {
     text = text.mid(2, text.size() - 3);
   }
   return link::CsvFieldText(text).trimmed();
@@ -74,14 +75,22 @@ int OwnHeading(const QString& key) {
 
 int OtherHeading(const QString& key) {
   static const QHash<QString, int> kHeadings{
-      {QStringLiteral("surname"), kSurname},       {QStringLiteral("last name"), kSurname},
-      {QStringLiteral("lastname"), kSurname},      {QStringLiteral("family name"), kSurname},
-      {QStringLiteral("first name"), kFirstName},  {QStringLiteral("firstname"), kFirstName},
-      {QStringLiteral("given name"), kFirstName},  {QStringLiteral("kod"), kCode},
-      {QStringLiteral("karta"), kCode},            {QStringLiteral("nr karty"), kCode},
-      {QStringLiteral("numer karty"), kCode},      {QStringLiteral("card"), kCode},
-      {QStringLiteral("card code"), kCode},        {QStringLiteral("card number"), kCode},
-      {QStringLiteral("code"), kCode},             {QStringLiteral("uprawnienia"), kPermissions},
+      {QStringLiteral("surname"), kSurname},
+      {QStringLiteral("last name"), kSurname},
+      {QStringLiteral("lastname"), kSurname},
+      {QStringLiteral("family name"), kSurname},
+      {QStringLiteral("first name"), kFirstName},
+      {QStringLiteral("firstname"), kFirstName},
+      {QStringLiteral("given name"), kFirstName},
+      {QStringLiteral("kod"), kCode},
+      {QStringLiteral("karta"), kCode},
+      {QStringLiteral("nr karty"), kCode},
+      {QStringLiteral("numer karty"), kCode},
+      {QStringLiteral("card"), kCode},
+      {QStringLiteral("card code"), kCode},
+      {QStringLiteral("card number"), kCode},
+      {QStringLiteral("code"), kCode},
+      {QStringLiteral("uprawnienia"), kPermissions},
       {QStringLiteral("permissions"), kPermissions},
   };
   bool number = false;
@@ -123,8 +132,8 @@ Columns FindColumns(const QStringList& heading, const LockerNames& lockers, QStr
       }
       if (!named.empty()) {
         const int used = taken_by_name[key]++;
-        slot = kFirstLocker + named[static_cast<std::size_t>(std::min<int>(
-                                  used, static_cast<int>(named.size()) - 1))];
+        slot = kFirstLocker + named[static_cast<std::size_t>(
+                                  std::min<int>(used, static_cast<int>(named.size()) - 1))];
       }
     }
     if (slot == kNone) slot = OtherHeading(key);
@@ -141,13 +150,15 @@ Columns FindColumns(const QStringList& heading, const LockerNames& lockers, QStr
       return columns;
     }
     at = static_cast<int>(c);
-    columns.described << (slot >= kFirstLocker && Key(text) != Key(QString::number(slot - kFirstLocker + 1))
+    columns.described << (slot >= kFirstLocker &&
+                                  Key(text) != Key(QString::number(slot - kFirstLocker + 1))
                               ? QStringLiteral("%1 („%2”)").arg(SlotName(slot), text)
                               : SlotName(slot));
   }
   if (columns.at[kPermissions] != kNone && columns.AnyLocker()) {
-    error = QStringLiteral("Nagłówek ma kolumnę „Uprawnienia” i kolumny szafek naraz. Zostaw "
-                           "jedno z nich.");
+    error = QStringLiteral(
+        "Nagłówek ma kolumnę „Uprawnienia” i kolumny szafek naraz. Zostaw "
+        "jedno z nich.");
   }
   return columns;
 }
@@ -162,10 +173,10 @@ QString Unstorable(const QString& what, const QString& text) {
     }
   }
   std::size_t bad = 0;
-  const auto bytes = cp1250::Encode(
-      std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
-                          static_cast<std::size_t>(text.size())),
-      &bad);
+  const auto bytes =
+      cp1250::Encode(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                         static_cast<std::size_t>(text.size())),
+                     &bad);
   if (!bytes) {
     return QStringLiteral("%1 zawiera znak „%2”, którego nie ma w stronie kodowej Windows-1250")
         .arg(what, QString(text[static_cast<qsizetype>(bad)]));
@@ -201,7 +212,7 @@ std::optional<bool> YesNo(const QString& cell) {
 
 // One data record while it is planned.
 struct Entry {
-  std::size_t line = 0;  // in plan.lines
+  std::size_t line = 0;                        // in plan.lines
   std::optional<QString> surname, first_name;  // nothing without the column or in an empty cell
   QString code;                                // empty when not given
   std::array<std::optional<bool>, kLockerCount> lockers;
@@ -299,8 +310,9 @@ int Match(const Entry& entry, const UserTable& users, bool bare, QString& why) {
     }
     for (const int n : by_name) {
       if (n != holder) {
-        why = QStringLiteral("kod karty ma już użytkownik %1, a to nazwisko i imię ma "
-                             "użytkownik %2")
+        why = QStringLiteral(
+                  "kod karty ma już użytkownik %1, a to nazwisko i imię ma "
+                  "użytkownik %2")
                   .arg(holder)
                   .arg(n);
         return 0;
@@ -390,16 +402,18 @@ ImportPlan PlanImport(std::string_view bytes, const UserTable& users, const Lock
   const DecodedCsv decoded = DecodeCsv(bytes);
   plan.encoding = decoded.encoding;
   if (decoded.text.contains(QChar(0))) {
-    plan.error = QStringLiteral("Plik zawiera bajty o wartości zero, więc nie jest plikiem "
-                                "tekstowym CSV. Wybierz plik zapisany z arkusza jako CSV.");
+    plan.error = QStringLiteral(
+        "Plik zawiera bajty o wartości zero, więc nie jest plikiem "
+        "tekstowym CSV. Wybierz plik zapisany z arkusza jako CSV.");
     return plan;
   }
   plan.separator = FindSeparator(decoded.text);
   const CsvRecords split =
       SplitCsv(decoded.text, plan.separator, kMaxImportRecordChars, kMaxImportRecords);
   if (split.too_many) {
-    plan.error = QStringLiteral("Plik ma ponad %1 wierszy; plik z użytkownikami (najwyżej %2) "
-                                "jest dużo krótszy.")
+    plan.error = QStringLiteral(
+                     "Plik ma ponad %1 wierszy; plik z użytkownikami (najwyżej %2) "
+                     "jest dużo krótszy.")
                      .arg(kMaxImportRecords)
                      .arg(kUserCount);
     return plan;
@@ -419,8 +433,9 @@ ImportPlan PlanImport(std::string_view bytes, const UserTable& users, const Lock
   }
   const CsvRecord& heading = split.records[first];
   if (heading.too_long) {
-    plan.error = QStringLiteral("Pierwszy wiersz pliku ma ponad %1 znaków, więc nie jest "
-                                "nagłówkiem pliku z użytkownikami.")
+    plan.error = QStringLiteral(
+                     "Pierwszy wiersz pliku ma ponad %1 znaków, więc nie jest "
+                     "nagłówkiem pliku z użytkownikami.")
                      .arg(kMaxImportRecordChars);
     return plan;
   }

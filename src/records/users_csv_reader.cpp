@@ -126,14 +126,16 @@ CsvRecords SplitCsv(const QString& text, QChar separator, qsizetype max_chars, i
             closed = true;
             break;
           }
-          if (c == QLatin1Char('\n') || (c == QLatin1Char('\r') && (i + 1 >= n || text[i + 1] != QLatin1Char('\n')))) {
+          if (c == QLatin1Char('\n') ||
+              (c == QLatin1Char('\r') && (i + 1 >= n || text[i + 1] != QLatin1Char('\n')))) {
             ++line;
           }
           field += c;
         }
         record.unterminated_quote = record.unterminated_quote || !closed;
       }
-      for (; i < n && !IsLineEnd(text[i]) && !(split && text[i] == separator); ++i) field += text[i];
+      for (; i < n && !IsLineEnd(text[i]) && !(split && text[i] == separator); ++i)
+        field += text[i];
       record.fields << field;
       if (i < n && split && text[i] == separator) {
         ++i;

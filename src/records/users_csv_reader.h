@@ -41,10 +41,10 @@ QChar FindSeparator(const QString& text);
 struct CsvRecord {
   int first_line = 0;  // in the file, counted from 1
   int last_line = 0;
-  QStringList fields;  // unquoted, as they stand otherwise; empty when too_long
-  QString text;        // the record as it stands in the file, without its line end
-  bool too_long = false;              // more than the limit's characters: fields not kept
-  bool unterminated_quote = false;    // a quoted field runs to the end of the file
+  QStringList fields;               // unquoted, as they stand otherwise; empty when too_long
+  QString text;                     // the record as it stands in the file, without its line end
+  bool too_long = false;            // more than the limit's characters: fields not kept
+  bool unterminated_quote = false;  // a quoted field runs to the end of the file
 };
 
 struct CsvRecords {

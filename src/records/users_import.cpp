@@ -28,8 +28,8 @@ ui::PreviewList ImportPreview(const ImportPlan& plan) {
   preview.headings = QStringList{QStringLiteral("Wiersz pliku"), QStringLiteral("Treść"),
                                  QStringLiteral("Co się stanie")};
   for (const ImportLine& line : plan.lines) {
-    preview.rows.push_back({{LinesText(line), line.text, VerdictText(line)},
-                            line.verdict == ImportVerdict::kRefused});
+    preview.rows.push_back(
+        {{LinesText(line), line.text, VerdictText(line)}, line.verdict == ImportVerdict::kRefused});
   }
   preview.accept_caption = QStringLiteral("Importuj");
   preview.cancel_caption = QStringLiteral("Anuluj");
@@ -37,8 +37,8 @@ ui::PreviewList ImportPreview(const ImportPlan& plan) {
   return preview;
 }
 
-UsersCsvPage::UsersCsvPage(const UsersCsvControls& controls, UserTable& users,
-                           ui::Dialogs& dialogs, std::function<void()> save_config,
+UsersCsvPage::UsersCsvPage(const UsersCsvControls& controls, UserTable& users, ui::Dialogs& dialogs,
+                           std::function<void()> save_config,
                            std::function<void()> show_selected_user)
     : controls_(controls),
       users_(users),
