@@ -120,6 +120,10 @@ Columns FindColumns(const QStringList& heading, const LockerNames& lockers, QStr
                     QStringList& ignored) {
   Columns columns;
   std::map<QString, int> taken_by_name;
+  std::array<QString, kLockerCount> locker_keys;
+  for (int k = 0; k < kLockerCount; ++k) {
+    locker_keys[static_cast<std::size_t>(k)] = Key(lockers[static_cast<std::size_t>(k)]);
+  }
   for (qsizetype c = 0; c < heading.size(); ++c) {
     const QString text = FieldText(heading[c]);
     const QString key = Key(text);
@@ -128,7 +132,7 @@ Columns FindColumns(const QStringList& heading, const LockerNames& lockers, QStr
     if (slot == kNone) {
       std::vector<int> named;
       for (int k = 0; k < kLockerCount; ++k) {
-        if (Key(lockers[static_cast<std::size_t>(k)]) == key) named.push_back(k);
+        if (locker_keys[static_cast<std::size_t>(k)] == key) named.push_back(k);
       }
       if (!named.empty()) {
         const int used = taken_by_name[key]++;
