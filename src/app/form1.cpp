@@ -24,6 +24,7 @@
 #include "records/config.h"
 #include "records/lockers_page.h"
 #include "records/port_choice.h"
+#include "records/users_import.h"
 #include "records/users_page.h"
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
@@ -142,6 +143,9 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
   users_page_ = std::make_unique<records::UsersPage>(
       records::UsersPageControls{StringGrid3, Edit8, Edit9, Edit6, CheckBoxes}, Users,
       *services_.dialogs, [this] { SaveConfig(); });
+  users_csv_ = std::make_unique<records::UsersCsvPage>(
+      records::UsersCsvControls{StringGrid3, StringGrid2}, Users, *services_.dialogs,
+      [this] { SaveConfig(); }, [this] { ShowSelectedUser(); });
   connection_ = std::make_unique<link::Connection>(*spComm1, heartbeat, connection, *this);
   event_log_ = std::make_unique<link::EventLog>(*spComm1, heartbeat, *this, *services_.dialogs,
                                                 *services_.clock, *services_.main_thread);
@@ -188,6 +192,8 @@ void TForm1::ConnectHandlers() {
   on_click(Button15, &TForm1::Button15Click);
   on_click(Button12, &TForm1::Button12Click);
   on_click(Button13, &TForm1::Button13Click);
+  on_click(ButtonImportCsv, &TForm1::ButtonImportCsvClick);
+  on_click(ButtonExportCsv, &TForm1::ButtonExportCsvClick);
   Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
   Timer2->OnTimer = [this] { Guarded([this] { Timer2Timer(); }); };
   connect(StringGrid3, &ui::TStringGrid::SelectionChanged, this,
@@ -374,6 +380,9 @@ void TForm1::BuildUsersPage() {
   }
   Button12 = Button(GroupBox1, QStringLiteral("Wszystkie"), 64, 200, 75, 25);
   Button13 = Button(GroupBox1, QStringLiteral("Wyczyść"), 144, 200, 75, 25);
+  // Below the frame "Dostęp do szafek", beside the upload button.
+  ButtonImportCsv = Button(TabSheet2, QStringLiteral("Importuj z CSV"), 16, 408, 165, 25);
+  ButtonExportCsv = Button(TabSheet2, QStringLiteral("Eksportuj do CSV"), 188, 408, 165, 25);
 
   StringGrid3 = new ui::TStringGrid(5, 101, TabSheet2);
   StringGrid3->setGeometry(368, 24, 337, 377);
@@ -443,6 +452,8 @@ void TForm1::Button14Click() { users_page_->SaveSelectedUser(); }
 void TForm1::Button15Click() { users_page_->DeleteSelectedUser(); }
 void TForm1::Button12Click() { users_page_->CheckAllLockers(); }
 void TForm1::Button13Click() { users_page_->ClearAllLockers(); }
+void TForm1::ButtonImportCsvClick() { users_csv_->ImportFromCsv(); }
+void TForm1::ButtonExportCsvClick() { users_csv_->ExportToCsv(); }
 void TForm1::StringGrid2Click() { lockers_page_->ShowSelectedLocker(); }
 
 void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::uint32_t Received) {

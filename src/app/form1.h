@@ -40,6 +40,7 @@ namespace veldoran::records {
 class CardUpload;
 class Config;
 class LockersPage;
+class UsersCsvPage;
 class UsersPage;
 }  // namespace veldoran::records
 namespace veldoran::serial {
@@ -106,11 +107,13 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void Button1Click();  // "Zapisz do pliku CSV"
   // Users page.
   void StringGrid3Click();
-  void Button14Click();  // "Zapisz"
-  void Button15Click();  // "Usuń"
-  void Button12Click();  // "Wszystkie"
-  void Button13Click();  // "Wyczyść"
-  void Button17Click();  // "Prześlij kody kart do kontrolera"
+  void Button14Click();         // "Zapisz"
+  void Button15Click();         // "Usuń"
+  void Button12Click();         // "Wszystkie"
+  void Button13Click();         // "Wyczyść"
+  void Button17Click();         // "Prześlij kody kart do kontrolera"
+  void ButtonImportCsvClick();  // "Importuj z CSV"
+  void ButtonExportCsvClick();  // "Eksportuj do CSV"
   // Lockers page.
   void StringGrid2Click();
   void Button11Click();  // "Zmień opis kontrolera"
@@ -159,6 +162,8 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::array<QCheckBox*, 10> CheckBoxes;  // CheckBox1 ... CheckBox10
   QPushButton* Button12;
   QPushButton* Button13;
+  QPushButton* ButtonImportCsv;  // "Importuj z CSV"
+  QPushButton* ButtonExportCsv;  // "Eksportuj do CSV"
   ui::TStringGrid* StringGrid3;
   QPushButton* Button17;
   QProgressBar* ProgressBar1;
@@ -199,6 +204,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<records::LockersPage> lockers_page_;
   std::unique_ptr<records::Config> config_;
   std::unique_ptr<records::UsersPage> users_page_;
+  std::unique_ptr<records::UsersCsvPage> users_csv_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
   std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;

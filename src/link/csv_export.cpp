@@ -11,16 +11,6 @@
 
 namespace veldoran::link {
 
-QString CsvField(const QString& text) {
-  static const QString kSpecial = QStringLiteral(";\"\r\n");
-  bool special = false;
-  for (const QChar c : text) special = special || kSpecial.contains(c);
-  if (!special) return text;
-  QString quoted = text;
-  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 namespace {
 constexpr int kDateColumn = 3;
 constexpr int kTimeColumn = 4;

@@ -1,11 +1,14 @@
 // Saves the events grid as a ";"-separated Windows-1250 file with CRLF lines that a spreadsheet
-// opens: the heading line, then columns 1 to 7 of every data row.
+// opens: the heading line, then columns 1 to 7 of every data row, each field written by CsvField
+// (quoted where it would break the columns, shown as text where it looks like a formula).
 #pragma once
 
 #include <QString>
 #include <QStringList>
 #include <optional>
 #include <string>
+
+#include "link/csv_field.h"
 
 class QPlainTextEdit;
 
@@ -16,11 +19,6 @@ class TStringGrid;
 }  // namespace veldoran::ui
 
 namespace veldoran::link {
-
-// A field as it goes into the file: as it stands, or, when it holds ";", a double quote, a
-// carriage return or a line feed, in double quotes with its double quotes doubled, so that it
-// stays one field.
-QString CsvField(const QString& text);
 
 // The heading line followed by one line per data row of the grid. Dates and times are put in
 // a form the code page holds (digits and separators), whatever the locale made of them.

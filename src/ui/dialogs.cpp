@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "ui/preview_dialog.h"
+
 namespace veldoran::ui {
 
 namespace {
@@ -40,12 +42,16 @@ void QtDialogs::ShowError(const QString& text) {
   box.exec();
 }
 
-std::optional<QString> QtDialogs::AskSaveFileName(const QString& file_name, const QString& filter) {
-  // "plik CSV|*.csv" -> "plik CSV (*.csv)"
+namespace {
+// "plik CSV|*.csv" -> "plik CSV (*.csv)"
+QString QtFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));
-  const QString qt_filter =
-      parts.size() >= 2 ? QStringLiteral("%1 (%2)").arg(parts[0], parts[1]) : filter;
-  QFileDialog dialog(parent_, QString(), QString(), qt_filter);
+  return parts.size() >= 2 ? QStringLiteral("%1 (%2)").arg(parts[0], parts[1]) : filter;
+}
+}  // namespace
+
+std::optional<QString> QtDialogs::AskSaveFileName(const QString& file_name, const QString& filter) {
+  QFileDialog dialog(parent_, QString(), QString(), QtFilter(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -62,7 +68,19 @@ bool QtDialogs::AskYesNo(const QString& question) {
   return box.exec() == QMessageBox::Yes;
 }
 
+std::optional<QString> QtDialogs::AskOpenFileName(const QString& filter) {
+  QFileDialog dialog(parent_, QString(), QString(), QtFilter(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().constFirst();
+}
+
+bool QtDialogs::ShowPreview(const PreviewList& preview) { return ExecPreview(parent_, preview); }
+
 bool Dialogs::AskYesNo(const QString& /*question*/) { return true; }
+std::optional<QString> Dialogs::AskOpenFileName(const QString& /*filter*/) { return std::nullopt; }
+bool Dialogs::ShowPreview(const PreviewList& /*preview*/) { return false; }
 
 QString ReplaceQuestion(const QString& path) {
   return QStringLiteral("%1 już istnieje.\nCzy chcesz go zastąpić?")

@@ -3,12 +3,30 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
+#include <vector>
 
 class QMessageBox;
 class QWidget;
 
 namespace veldoran::ui {
+
+// A list for the operator to look over before an operation changes anything: one row per item,
+// refused rows marked, and two buttons.
+struct PreviewList {
+  QString title;
+  QString summary;  // above the list
+  QStringList headings;
+  struct Row {
+    QStringList cells;
+    bool refused = false;
+  };
+  std::vector<Row> rows;
+  QString accept_caption;
+  QString cancel_caption;
+  bool can_accept = true;  // false: only the cancel button can be pressed
+};
 
 class Dialogs {
  public:
@@ -27,6 +45,11 @@ class Dialogs {
   // not ask questions say Yes, so they go on as before there were questions (a file is
   // replaced) and never loop.
   virtual bool AskYesNo(const QString& question);
+  // The open dialog for an existing file, with one filter as AskSaveFileName's. Returns the
+  // chosen path, or nothing when the operator cancels. Seams without it cancel.
+  virtual std::optional<QString> AskOpenFileName(const QString& filter);
+  // Shows the list; true when the operator pressed the accept button. Seams without it cancel.
+  virtual bool ShowPreview(const PreviewList& preview);
 };
 
 // The real dialogs of the toolkit, parented to a window.
@@ -37,6 +60,8 @@ class QtDialogs : public Dialogs {
   void ShowError(const QString& text) override;
   std::optional<QString> AskSaveFileName(const QString& file_name, const QString& filter) override;
   bool AskYesNo(const QString& question) override;
+  std::optional<QString> AskOpenFileName(const QString& filter) override;
+  bool ShowPreview(const PreviewList& preview) override;
 
  private:
   void Prepare(QMessageBox& box) const;

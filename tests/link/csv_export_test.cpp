@@ -64,6 +64,15 @@ TEST_F(CsvExportTest, FieldsThatWouldBreakTheColumnsAreQuoted) {
   EXPECT_EQ(CsvField("a\r\nb"), "\"a\r\nb\"");
 }
 
+// A name or locker name that a spreadsheet would run as a formula is written as text.
+TEST_F(CsvExportTest, FormulaLikeFieldsAreWrittenAsText) {
+  FillRow(1, {"1", "=HYPERLINK(\"http://x\")", "@Jan", "d", "t", "4", "-Hala", "+48"});
+  dialogs_.save_answers.push_back(PathOf("f.csv"));
+  Form().Button1Click();
+  EXPECT_EQ(ReadFileBytes(dir_ / "f.csv"),
+            kHeading + "\"'=HYPERLINK(\"\"http://x\"\")\";'@Jan;d;t;4;'-Hala;'+48\r\n");
+}
+
 TEST_F(CsvExportTest, SecondExportWritesOnlyTheGridAsItStandsAndProposesTheLastName) {
   Form().StringGrid1->SetRowCount(4);
   FillRow(3, {"3", "X", "Y"});

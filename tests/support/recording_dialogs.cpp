@@ -33,12 +33,34 @@ bool RecordingDialogs::AskYesNo(const QString& question) {
   return answer;
 }
 
+std::optional<QString> RecordingDialogs::AskOpenFileName(const QString& filter) {
+  open_filters << filter;
+  std::optional<QString> answer;
+  if (!open_answers.empty()) {
+    answer = std::move(open_answers.front());
+    open_answers.pop_front();
+  }
+  return answer;
+}
+
+bool RecordingDialogs::ShowPreview(const ui::PreviewList& preview) {
+  previews.push_back(preview);
+  all_ << preview.title;
+  if (preview_answers.empty()) return false;
+  const bool answer = preview_answers.front();
+  preview_answers.pop_front();
+  // Accepting is only possible where the dialog's accept button can be pressed.
+  return answer && preview.can_accept;
+}
+
 void RecordingDialogs::Clear() {
   messages.clear();
   errors.clear();
   questions.clear();
   all_.clear();
   save_requests.clear();
+  open_filters.clear();
+  previews.clear();
 }
 
 void ManualClock::Sleep(int ms) {

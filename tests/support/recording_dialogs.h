@@ -21,6 +21,8 @@ class RecordingDialogs : public ui::Dialogs {
   void ShowError(const QString& text) override;
   std::optional<QString> AskSaveFileName(const QString& file_name, const QString& filter) override;
   bool AskYesNo(const QString& question) override;
+  std::optional<QString> AskOpenFileName(const QString& filter) override;
+  bool ShowPreview(const ui::PreviewList& preview) override;
 
   QStringList messages;  // every message box, in order
   QStringList errors;    // every error box, in order
@@ -34,6 +36,12 @@ class RecordingDialogs : public ui::Dialogs {
   QStringList questions;  // every yes/no question, in order
   // Answers to the questions, in order; when empty, the answer is Yes.
   std::deque<bool> question_answers;
+  QStringList open_filters;  // the filter of every open dialog, in order
+  // Answers of the open dialog, in order; nothing means cancel. When empty, the dialog cancels.
+  std::deque<std::optional<QString>> open_answers;
+  std::vector<ui::PreviewList> previews;  // every preview list, in order
+  // Answers of the previews, in order (true: accept); when empty, the preview is cancelled.
+  std::deque<bool> preview_answers;
   // Runs while a message box is "open" (e.g. to check what a handler does after it closes).
   std::function<void(const QString&)> on_message;
 
