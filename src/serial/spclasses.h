@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/device_info.h"
 #include "platform/serial_api.h"
+#include "ports/device_info.h"
 #include "serial/abstract_data_processor.h"
 #include "serial/comm_threads.h"
 #include "serial/component.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "discovery/port_enumeration.h"
+#include "ports/port_enumeration.h"
 
 namespace veldoran::serial {
 

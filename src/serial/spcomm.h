@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/device_info.h"
 #include "platform/device_setup_api.h"
 #include "platform/registry_api.h"
+#include "ports/device_info.h"
 #include "serial/comm_threads.h"
 #include "serial/spclasses.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "discovery/port_enumeration.h"
 #include "platform/fake/fake_device_setup.h"
 #include "platform/fake/fake_serial.h"
 #include "platform/memory_registry.h"
+#include "ports/port_enumeration.h"
 #include "serial/spcomm.h"
 
 namespace veldoran::testing {

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/device_info.h"
 #include "platform/device_setup_api.h"
 #include "platform/registry_api.h"
+#include "ports/device_info.h"
 
 namespace veldoran::discovery {
 

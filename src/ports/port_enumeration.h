@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "discovery/device_info.h"
-#include "discovery/device_scan.h"
 #include "platform/registry_api.h"
+#include "ports/device_info.h"
+#include "ports/device_scan.h"
 
 namespace veldoran::discovery {
 

@@ -1,7 +1,7 @@
 // The device information scan against the in-memory registry and the recording device-setup
 // fake: which entry points are loaded and when, the calls of a scan in order with their
 // arguments, what lands in the records, and the registry and text routines.
-#include "discovery/device_scan.h"
+#include "ports/device_scan.h"
 
 #include <gtest/gtest.h>
 

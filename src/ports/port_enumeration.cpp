@@ -1,4 +1,4 @@
-#include "discovery/port_enumeration.h"
+#include "ports/port_enumeration.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "discovery/device_scan.h"
+#include "ports/device_scan.h"
 
 #include <cstring>
 #include <map>
