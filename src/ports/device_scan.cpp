@@ -7,7 +7,7 @@
 
 #include "platform/cp1250.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 
 using win::DWORD;
 using win::HKEY;
@@ -351,4 +351,4 @@ std::string MultiSzToText(const char* buffer, std::size_t length, std::string_vi
   return text;
 }
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

@@ -25,9 +25,9 @@
 
 namespace veldoran::serial {
 
-using discovery::TspDevice;
-using discovery::TspDeviceItem;
-using discovery::TspDeviceItems;
+using ports::TspDevice;
+using ports::TspDeviceItem;
+using ports::TspDeviceItems;
 
 class TspBaseIO : public TComponent {
  public:

@@ -600,8 +600,8 @@ void TspCustomSerialComm::OpenHandle() {
 
 void TspCustomSerialComm::EnumDevices() {
   // The device-setup interface is only needed (and taken) for the full modes.
-  discovery::DeviceScan scan(enum_ports_ == epQuickAll ? nullptr : DeviceSetup(), Registry());
-  for (auto& record : discovery::EnumeratePorts(enum_ports_, *Registry(), scan)) {
+  ports::DeviceScan scan(enum_ports_ == epQuickAll ? nullptr : DeviceSetup(), Registry());
+  for (auto& record : ports::EnumeratePorts(enum_ports_, *Registry(), scan)) {
     AddDevice(std::move(record));
   }
 }

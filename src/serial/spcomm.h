@@ -201,10 +201,10 @@ class TspCustomComm : public TspBaseIO {
   std::atomic<int> input_holds_{0};
 };
 
-using discovery::epFullInfo;
-using discovery::epFullPresent;
-using discovery::epQuickAll;
-using discovery::TspEnumPorts;
+using ports::epFullInfo;
+using ports::epFullPresent;
+using ports::epQuickAll;
+using ports::TspEnumPorts;
 
 class TspCustomSerialComm : public TspCustomComm {
  public:

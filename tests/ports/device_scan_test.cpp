@@ -14,7 +14,7 @@
 #include "platform/fake/fake_device_setup.h"
 #include "platform/memory_registry.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -271,4 +271,4 @@ TEST(MultiSzToText, JoinsTheStringsAndNeverLooksAtTheLastCharacter) {
 }
 
 }  // namespace
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

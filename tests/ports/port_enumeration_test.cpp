@@ -14,7 +14,7 @@
 #include "platform/fake/fake_device_setup.h"
 #include "platform/memory_registry.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -195,4 +195,4 @@ TEST_F(PortEnumerationTest, FullPresentLeavesOutPortsWithoutAPresentDevice) {
 }
 
 }  // namespace
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports
