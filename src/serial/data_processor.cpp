@@ -1,4 +1,4 @@
-#include "discovery/data_processor.h"
+#include "serial/data_processor.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The data processor base attached to a port component on the fake driver.
-#include "discovery/data_processor.h"
+#include "serial/data_processor.h"
 
 #include <gtest/gtest.h>
 
