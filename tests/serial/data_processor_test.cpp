@@ -5,7 +5,7 @@
 
 #include "serial_fixture.h"
 
-namespace veldoran::discovery {
+namespace veldoran::serial {
 namespace {
 
 using namespace std::chrono_literals;
@@ -158,4 +158,4 @@ TEST_F(DataProcessor, ReplacingOrDestroyingDetachesBothWays) {
 }
 
 }  // namespace
-}  // namespace veldoran::discovery
+}  // namespace veldoran::serial
