@@ -621,10 +621,13 @@ void TspCustomSerialComm::SelectDevice(int index) {
 int TspCustomSerialComm::SelectedDeviceIndex() { return IndexOfPortNo(com_port_no_); }
 
 void TspCustomSerialComm::SetComPortNo(std::uint16_t value) {
+  const std::weak_ptr<char> alive = lifetime_;  // the close's handlers may destroy the component
   const bool was_open = IsOpen();
   if (was_open) Close();
+  if (alive.expired()) return;
   com_port_no_ = value;
   if (was_open) Open();
+  if (alive.expired()) return;
   NotifyListeners(kNotifyPortChanged);
 }
 
