@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "link/link_state.h"
-#include "records/user_table.h"
+#include "link/user_table.h"
 #include "ui/clock.h"
 #include "ui/date_formats.h"
 #include "ui/dialogs.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/day_count.h"
+#include "platform/day_count.h"
 
 namespace veldoran::protocol {
 

@@ -10,7 +10,7 @@
 
 #include "link/heartbeat.h"
 #include "link/link_state.h"
-#include "records/user_table.h"
+#include "link/user_table.h"
 
 class QLineEdit;
 class QProgressBar;

@@ -4,8 +4,8 @@
 
 #include "link/connection.h"
 #include "link/protocol.h"
+#include "link/user_table.h"
 #include "records/slot_codes.h"
-#include "records/user_table.h"
 #include "records/users_page.h"
 #include "serial/main_thread.h"
 #include "serial/spcomm.h"

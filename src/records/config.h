@@ -7,7 +7,7 @@
 #include <array>
 #include <filesystem>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 
 class QCheckBox;
 

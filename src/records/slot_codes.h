@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 
 namespace veldoran::records {
 

@@ -5,8 +5,8 @@
 #include <array>
 #include <functional>
 
+#include "link/user_table.h"
 #include "records/slot_codes.h"
-#include "records/user_table.h"
 
 class QCheckBox;
 class QLineEdit;

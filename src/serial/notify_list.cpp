@@ -22,8 +22,10 @@ int TspNotifyList::IndexOf(TspNotifyEvent event) const {
 }
 
 void TspNotifyList::Notify(TObject* sender, std::int32_t code) {
+  const std::weak_ptr<char> alive = lifetime_;
   const std::vector<TspNotifyEvent> snapshot = entries_;
   for (const TspNotifyEvent& event : snapshot) {
+    if (alive.expired()) return;       // a handler destroyed the list's owner
     if (IndexOf(event) < 0) continue;  // removed by an earlier handler
     event.code(event.data, sender, code);
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "serial/component.h"
@@ -35,6 +36,10 @@ struct TspNotifyEvent {
 
 class TspNotifyList {
  public:
+  TspNotifyList() = default;
+  TspNotifyList(const TspNotifyList&) = delete;
+  TspNotifyList& operator=(const TspNotifyList&) = delete;
+
   int Add(TspNotifyEvent event);  // index of the new entry
   void Delete(int index);
   void Clear();
@@ -44,10 +49,13 @@ class TspNotifyList {
 
   // Calls every entry in list order. A handler may add or remove listeners meanwhile: the
   // entries listed when the call began are called unless they were removed before their turn.
+  // A handler may also destroy the list's owner, and with it the list: the call ends there.
   void Notify(TObject* sender, std::int32_t code);
 
  private:
   std::vector<TspNotifyEvent> entries_;
+  // Lives exactly as long as the list; Notify holds a weak reference across each handler.
+  const std::shared_ptr<char> lifetime_ = std::make_shared<char>();
 };
 
 }  // namespace veldoran::serial

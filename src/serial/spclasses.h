@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/device_info.h"
 #include "platform/serial_api.h"
+#include "ports/device_info.h"
 #include "serial/abstract_data_processor.h"
 #include "serial/comm_threads.h"
 #include "serial/component.h"
@@ -25,9 +25,9 @@
 
 namespace veldoran::serial {
 
-using discovery::TspDevice;
-using discovery::TspDeviceItem;
-using discovery::TspDeviceItems;
+using ports::TspDevice;
+using ports::TspDeviceItem;
+using ports::TspDeviceItems;
 
 class TspBaseIO : public TComponent {
  public:

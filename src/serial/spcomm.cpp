@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "discovery/port_enumeration.h"
+#include "ports/port_enumeration.h"
 
 namespace veldoran::serial {
 
@@ -600,8 +600,8 @@ void TspCustomSerialComm::OpenHandle() {
 
 void TspCustomSerialComm::EnumDevices() {
   // The device-setup interface is only needed (and taken) for the full modes.
-  discovery::DeviceScan scan(enum_ports_ == epQuickAll ? nullptr : DeviceSetup(), Registry());
-  for (auto& record : discovery::EnumeratePorts(enum_ports_, *Registry(), scan)) {
+  ports::DeviceScan scan(enum_ports_ == epQuickAll ? nullptr : DeviceSetup(), Registry());
+  for (auto& record : ports::EnumeratePorts(enum_ports_, *Registry(), scan)) {
     AddDevice(std::move(record));
   }
 }
@@ -621,10 +621,13 @@ void TspCustomSerialComm::SelectDevice(int index) {
 int TspCustomSerialComm::SelectedDeviceIndex() { return IndexOfPortNo(com_port_no_); }
 
 void TspCustomSerialComm::SetComPortNo(std::uint16_t value) {
+  const std::weak_ptr<char> alive = lifetime_;  // the close's handlers may destroy the component
   const bool was_open = IsOpen();
   if (was_open) Close();
+  if (alive.expired()) return;
   com_port_no_ = value;
   if (was_open) Open();
+  if (alive.expired()) return;
   NotifyListeners(kNotifyPortChanged);
 }
 

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/device_info.h"
 #include "platform/device_setup_api.h"
 #include "platform/registry_api.h"
+#include "ports/device_info.h"
 #include "serial/comm_threads.h"
 #include "serial/spclasses.h"
 
@@ -201,10 +201,10 @@ class TspCustomComm : public TspBaseIO {
   std::atomic<int> input_holds_{0};
 };
 
-using discovery::epFullInfo;
-using discovery::epFullPresent;
-using discovery::epQuickAll;
-using discovery::TspEnumPorts;
+using ports::epFullInfo;
+using ports::epFullPresent;
+using ports::epQuickAll;
+using ports::TspEnumPorts;
 
 class TspCustomSerialComm : public TspCustomComm {
  public:

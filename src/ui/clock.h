@@ -3,7 +3,7 @@
 // where that is sound.
 #pragma once
 
-#include "link/day_count.h"
+#include "platform/day_count.h"
 
 namespace veldoran::ui {
 

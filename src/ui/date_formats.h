@@ -12,7 +12,7 @@
 #include <QString>
 #include <optional>
 
-#include "link/day_count.h"
+#include "platform/day_count.h"
 
 namespace veldoran::ui {
 

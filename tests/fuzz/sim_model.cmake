@@ -4,6 +4,6 @@ veldoran_add_fuzzer(sim_model_fuzz SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/sim_model_fuzz.cpp
   ${PROJECT_SOURCE_DIR}/tools/sim/controller_model.cpp
   ${PROJECT_SOURCE_DIR}/src/link/protocol.cpp
-  ${PROJECT_SOURCE_DIR}/src/link/day_count.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/day_count.cpp
 )
 target_include_directories(sim_model_fuzz PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)

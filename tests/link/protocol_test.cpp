@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/day_count.h"
+#include "platform/day_count.h"
 
 namespace veldoran::protocol {
 namespace {

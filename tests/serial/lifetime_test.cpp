@@ -128,5 +128,48 @@ TEST_F(Lifetime, EveryDriverEventIsDeliveredOnItsOwnButWaitingInputIsGathered) {
   EXPECT_EQ(blocks, 1);
 }
 
+// A listener that destroys the component: the notification ends at once, a later listener is
+// not called, and a port switch that closed the port does not reopen it on another number.
+struct Destroyer {
+  std::unique_ptr<TspComm>* comm;
+  std::int32_t on_code;
+  std::vector<std::int32_t> heard;
+  void Heard(TObject*, std::int32_t code) {
+    heard.push_back(code);
+    if (code == on_code) comm->reset();
+  }
+  TspNotifyEvent Event() { return TspNotifyEvent::Of<Destroyer, &Destroyer::Heard>(this); }
+};
+
+TEST_F(Lifetime, AListenerMayDestroyTheComponentDuringANotificationOrAPortSwitch) {
+  struct Case {
+    const char* name;
+    std::int32_t destroy_on;
+    std::vector<std::int32_t> first, second;  // what each listener hears
+  };
+  // Destroying an open component tells every listener that the port closed; nothing follows.
+  const Case cases[] = {
+      {"notification", kNotifyPortChanged, {kNotifyPortChanged, kNotifyClosed}, {kNotifyClosed}},
+      {"switch", kNotifyClosed, {kNotifyClosed}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fresh(false);
+    Destroyer first{&comm, c.destroy_on, {}}, second{&comm, 0, {}};
+    comm->AddListener(first.Event());
+    comm->AddListener(second.Event());
+    if (c.destroy_on == kNotifyPortChanged) {
+      comm->NotifyListeners(kNotifyPortChanged);
+    } else {
+      comm->SetComPortNo(4);
+    }
+    EXPECT_EQ(comm, nullptr);
+    EXPECT_EQ(first.heard, c.first);
+    EXPECT_EQ(second.heard, c.second);
+    EXPECT_FALSE(driver->Info("COM3").open);
+    EXPECT_EQ(driver->Info("COM4").opens, 0);
+  }
+}
+
 }  // namespace
 }  // namespace veldoran::serial

@@ -53,6 +53,26 @@ TEST(QtMainThreadTest, SynchronizeIsRunByTheEventLoop) {
   EXPECT_EQ(main.PendingSynchronizeCount(), 0);
 }
 
+// Intervals past the longest a timer can wait are clamped to that longest, as Windows' SetTimer
+// does: 0xFFFFFFFF ms ("as good as never") must not fire at once.
+TEST(QtMainThreadTest, ALongerIntervalThanATimerCanWaitIsClampedToTheLongest) {
+  App();
+  QtMainThread main;
+  for (const std::int64_t ms : {std::int64_t{0xFFFFFFFF}, std::int64_t{1} << 31,
+                                std::int64_t{0x7FFFFFFF}, std::int64_t{1} << 40}) {
+    SCOPED_TRACE(ms);
+    int long_ticks = 0;
+    bool short_tick = false;
+    const auto long_timer = main.StartTimer(std::chrono::milliseconds(ms), [&] { ++long_ticks; });
+    const auto short_timer =
+        main.StartTimer(std::chrono::milliseconds(30), [&] { short_tick = true; });
+    ASSERT_TRUE(SpinUntil([&] { return short_tick; }));
+    EXPECT_EQ(long_ticks, 0);
+    main.StopTimer(long_timer);
+    main.StopTimer(short_timer);
+  }
+}
+
 TEST(QtMainThreadTest, DestroyingItReleasesAWaitingWorker) {
   App();
   auto main = std::make_unique<QtMainThread>();

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "link/day_count.h"
+#include "platform/day_count.h"
 #include "platform/posix/port_map.h"
 
 namespace veldoran::sim {

@@ -25,7 +25,11 @@ MainThread::TimerId QtMainThread::StartTimer(std::chrono::milliseconds interval,
                                              std::function<void()> tick) {
   const TimerId id = ++last_timer_;
   auto* timer = new QTimer(this);
-  timer->setInterval(std::max<int>(1, static_cast<int>(interval.count())));
+  // QTimer takes an int: a longer interval waits the longest it can, as SetTimer clamps to
+  // USER_TIMER_MAXIMUM (0x7FFFFFFF ms), never the shortest.
+  constexpr std::chrono::milliseconds::rep kLongest = 0x7FFFFFFF;
+  timer->setInterval(
+      static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(interval.count(), 1, kLongest)));
   connect(timer, &QTimer::timeout, this, [tick = std::move(tick)] {
     try {
       tick();

@@ -1,4 +1,4 @@
-#include "discovery/device_scan.h"
+#include "ports/device_scan.h"
 
 #include <cstring>
 #include <map>
@@ -7,7 +7,7 @@
 
 #include "platform/cp1250.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 
 using win::DWORD;
 using win::HKEY;
@@ -351,4 +351,4 @@ std::string MultiSzToText(const char* buffer, std::size_t length, std::string_vi
   return text;
 }
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

@@ -13,11 +13,11 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/device_info.h"
 #include "platform/device_setup_api.h"
 #include "platform/registry_api.h"
+#include "ports/device_info.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 
 // Interface classes.
 inline constexpr win::GUID kModemInterfaceClass{
@@ -96,4 +96,4 @@ class DeviceScan {
 // becomes `separator`; the NUL at length - 2 ends it, the last character is not looked at.
 std::string MultiSzToText(const char* buffer, std::size_t length, std::string_view separator);
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

@@ -1,7 +1,7 @@
 // Port enumeration against the in-memory registry's serial-port map and the recording
 // device-setup fake: the order of the ports, which map values are listed, and the merge with
 // the device scan in the three modes.
-#include "discovery/port_enumeration.h"
+#include "ports/port_enumeration.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "platform/fake/fake_device_setup.h"
 #include "platform/memory_registry.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -195,4 +195,4 @@ TEST_F(PortEnumerationTest, FullPresentLeavesOutPortsWithoutAPresentDevice) {
 }
 
 }  // namespace
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "discovery/port_enumeration.h"
 #include "platform/fake/fake_device_setup.h"
 #include "platform/fake/fake_serial.h"
 #include "platform/memory_registry.h"
+#include "ports/port_enumeration.h"
 #include "serial/spcomm.h"
 
 namespace veldoran::testing {
@@ -34,7 +34,7 @@ class FakePortsTest : public ::testing::Test {
     for (const std::string& port : ports) {
       values.push_back({"\\Device\\" + port, win::REG_SZ, win::SzBytes(port)});
     }
-    registry->ReplaceValues(win::HKEY_LOCAL_MACHINE, discovery::kSerialCommKey, values);
+    registry->ReplaceValues(win::HKEY_LOCAL_MACHINE, ports::kSerialCommKey, values);
   }
 
   const std::shared_ptr<win::FakeSerialDriver> driver = std::make_shared<win::FakeSerialDriver>();

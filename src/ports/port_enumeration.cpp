@@ -1,4 +1,4 @@
-#include "discovery/port_enumeration.h"
+#include "ports/port_enumeration.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 
 #include "platform/cp1250.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 
 using win::DWORD;
 
@@ -151,4 +151,4 @@ std::vector<std::unique_ptr<TspDevice>> EnumeratePorts(TspEnumPorts mode,
   return records;
 }
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

@@ -23,12 +23,9 @@
 #include "serial/spclasses.h"
 #include "serial/spcomm_types.h"
 
-namespace veldoran::discovery {
+namespace veldoran::serial {
 
-using serial::TComponent;
-using serial::TObject;
-
-class TspCustomDataProcessor : public serial::TspAbstractDataProcessor {
+class TspCustomDataProcessor : public TspAbstractDataProcessor {
  public:
   // (Sender, Buffer, Length, Kind, var Handled); Kind 0: a block from SendData, 1: a string
   // from SendString. Setting Handled keeps the data from being sent.
@@ -38,20 +35,20 @@ class TspCustomDataProcessor : public serial::TspAbstractDataProcessor {
   static constexpr int kSendKindString = 1;
 
   // `main` runs the processor's timer; it must outlive the processor.
-  TspCustomDataProcessor(TComponent* owner, serial::MainThread& main);
+  TspCustomDataProcessor(TComponent* owner, MainThread& main);
   ~TspCustomDataProcessor() override;
 
-  serial::TspBaseIO* Comm() const { return comm_; }
+  TspBaseIO* Comm() const { return comm_; }
   // Attaches to `port` (registering PortNotify with it) or, with null, detaches.
-  void SetComm(serial::TspBaseIO* port) override;
+  void SetComm(TspBaseIO* port) override;
 
   TspCustomDataProcessor* SubProcessor() const { return sub_processor_; }
   // Chains a processor that gets the same received blocks and hears the same port. Chaining
   // the processor to itself changes nothing; a later SetComm here is not passed on.
   virtual void SetSubProcessor(TspCustomDataProcessor* processor);
 
-  serial::TspCustomLogFile* Log() const { return log_; }
-  void SetLog(serial::TspCustomLogFile* log);
+  TspCustomLogFile* Log() const { return log_; }
+  void SetLog(TspCustomLogFile* log);
 
   bool Flag() const { return flag_; }
   virtual void SetFlag(bool value) { flag_ = value; }
@@ -70,7 +67,7 @@ class TspCustomDataProcessor : public serial::TspAbstractDataProcessor {
   // period. When it fires, TimerTick stops it and asks TxEmpty.
   virtual void SetTimeout(std::uint32_t milliseconds);
   virtual void TimerTick();
-  const serial::TspTimer& Timer() const { return timer_; }
+  const TspTimer& Timer() const { return timer_; }
 
   // OnFatalError may clear the raise flag; the log gets "Fatal Error: ..." either way; then a
   // std::runtime_error carrying the message is thrown unless the flag was cleared.
@@ -88,30 +85,30 @@ class TspCustomDataProcessor : public serial::TspAbstractDataProcessor {
   void LogText(int level, std::string_view text);
   void LogFormat(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
-  const serial::TOnFatalErrorEvent& OnFatalError() const { return on_fatal_error_; }
-  void SetOnFatalError(serial::TOnFatalErrorEvent handler) { on_fatal_error_ = std::move(handler); }
+  const TOnFatalErrorEvent& OnFatalError() const { return on_fatal_error_; }
+  void SetOnFatalError(TOnFatalErrorEvent handler) { on_fatal_error_ = std::move(handler); }
   const TOnDataSendEvent& OnDataSend() const { return on_data_send_; }
   void SetOnDataSend(TOnDataSendEvent handler) { on_data_send_ = std::move(handler); }
 
   const std::string& LogPrefix() const { return log_prefix_; }
 
  protected:
-  void Notification(TComponent* component, serial::TOperation operation) override;
+  void Notification(TComponent* component, TOperation operation) override;
   void SetLogPrefix(std::string prefix) { log_prefix_ = std::move(prefix); }
 
  private:
-  serial::TspNotifyEvent Listener();
+  TspNotifyEvent Listener();
 
-  serial::TspBaseIO* comm_ = nullptr;
+  TspBaseIO* comm_ = nullptr;
   TspCustomDataProcessor* sub_processor_ = nullptr;
   bool flag_ = false;
-  serial::TOnFatalErrorEvent on_fatal_error_;
-  serial::TspCustomLogFile* log_ = nullptr;
+  TOnFatalErrorEvent on_fatal_error_;
+  TspCustomLogFile* log_ = nullptr;
   TOnDataSendEvent on_data_send_;
-  serial::TspTimer timer_;
+  TspTimer timer_;
   std::string log_prefix_;
   // Lives as long as the processor: a handler may destroy it.
   const std::shared_ptr<char> lifetime_ = std::make_shared<char>();
 };
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::serial

@@ -1,4 +1,4 @@
-#include "link/day_count.h"
+#include "platform/day_count.h"
 
 #include <cmath>
 

@@ -1,11 +1,11 @@
 // The data processor base attached to a port component on the fake driver.
-#include "discovery/data_processor.h"
+#include "serial/data_processor.h"
 
 #include <gtest/gtest.h>
 
 #include "serial_fixture.h"
 
-namespace veldoran::discovery {
+namespace veldoran::serial {
 namespace {
 
 using namespace std::chrono_literals;
@@ -158,4 +158,4 @@ TEST_F(DataProcessor, ReplacingOrDestroyingDetachesBothWays) {
 }
 
 }  // namespace
-}  // namespace veldoran::discovery
+}  // namespace veldoran::serial

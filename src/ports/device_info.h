@@ -13,7 +13,7 @@ namespace veldoran::serial {
 class TspBaseIO;
 }
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 
 // One serial port of a component's device list, or one device found by the device scan.
 struct TspDevice {
@@ -58,4 +58,4 @@ struct TspScanItem {
 };
 using TspScanList = std::vector<TspScanItem>;
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

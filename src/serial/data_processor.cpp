@@ -1,12 +1,12 @@
-#include "discovery/data_processor.h"
+#include "serial/data_processor.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
 
-namespace veldoran::discovery {
+namespace veldoran::serial {
 
-TspCustomDataProcessor::TspCustomDataProcessor(TComponent* owner, serial::MainThread& main)
+TspCustomDataProcessor::TspCustomDataProcessor(TComponent* owner, MainThread& main)
     : TspAbstractDataProcessor(owner), timer_(main) {
   timer_.SetEnabled(false);
   timer_.SetOnTimer([this](TObject*) { TimerTick(); });
@@ -18,12 +18,11 @@ TspCustomDataProcessor::~TspCustomDataProcessor() {
   SetComm(nullptr);
 }
 
-serial::TspNotifyEvent TspCustomDataProcessor::Listener() {
-  return serial::TspNotifyEvent::Of<TspCustomDataProcessor, &TspCustomDataProcessor::PortNotify>(
-      this);
+TspNotifyEvent TspCustomDataProcessor::Listener() {
+  return TspNotifyEvent::Of<TspCustomDataProcessor, &TspCustomDataProcessor::PortNotify>(this);
 }
 
-void TspCustomDataProcessor::SetComm(serial::TspBaseIO* port) {
+void TspCustomDataProcessor::SetComm(TspBaseIO* port) {
   if (comm_ && comm_ != port) comm_->RemoveListener(Listener());
   comm_ = port;
   if (port) {
@@ -41,14 +40,14 @@ void TspCustomDataProcessor::SetSubProcessor(TspCustomDataProcessor* processor) 
   }
 }
 
-void TspCustomDataProcessor::SetLog(serial::TspCustomLogFile* log) {
+void TspCustomDataProcessor::SetLog(TspCustomLogFile* log) {
   log_ = log;
   if (log) FreeNotification(log);
 }
 
-void TspCustomDataProcessor::Notification(TComponent* component, serial::TOperation operation) {
+void TspCustomDataProcessor::Notification(TComponent* component, TOperation operation) {
   TspAbstractDataProcessor::Notification(component, operation);
-  if (operation != serial::TOperation::opRemove) return;
+  if (operation != TOperation::opRemove) return;
   if (component == sub_processor_) SetSubProcessor(nullptr);
   // The port is going, and its listener list with it: it is only forgotten.
   if (component == comm_) comm_ = nullptr;
@@ -56,9 +55,9 @@ void TspCustomDataProcessor::Notification(TComponent* component, serial::TOperat
 }
 
 void TspCustomDataProcessor::PortNotify(TObject*, std::int32_t code) {
-  if (code == serial::kNotifyClosed) {
+  if (code == kNotifyClosed) {
     MediumClosed();
-  } else if (code == serial::kNotifyOpened) {
+  } else if (code == kNotifyOpened) {
     MediumOpened();
   }
 }
@@ -144,9 +143,9 @@ void TspCustomDataProcessor::LogFormat(int level, const char* format, ...) {
   if (!log_) return;
   va_list args;
   va_start(args, format);
-  const std::string text = serial::VFormat(format, args);
+  const std::string text = VFormat(format, args);
   va_end(args);
   log_->WriteText(level, log_prefix_ + text);
 }
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::serial

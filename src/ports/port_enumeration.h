@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "discovery/device_info.h"
-#include "discovery/device_scan.h"
 #include "platform/registry_api.h"
+#include "ports/device_info.h"
+#include "ports/device_scan.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 
 inline constexpr char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // The buffers each value of the map is read with, name and data.
@@ -49,4 +49,4 @@ std::vector<std::unique_ptr<TspDevice>> EnumeratePorts(TspEnumPorts mode,
                                                        win::RegistryApi& registry,
                                                        DeviceScan& scan);
 
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports

@@ -1,7 +1,7 @@
 // The device information scan against the in-memory registry and the recording device-setup
 // fake: which entry points are loaded and when, the calls of a scan in order with their
 // arguments, what lands in the records, and the registry and text routines.
-#include "discovery/device_scan.h"
+#include "ports/device_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "platform/fake/fake_device_setup.h"
 #include "platform/memory_registry.h"
 
-namespace veldoran::discovery {
+namespace veldoran::ports {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -271,4 +271,4 @@ TEST(MultiSzToText, JoinsTheStringsAndNeverLooksAtTheLastCharacter) {
 }
 
 }  // namespace
-}  // namespace veldoran::discovery
+}  // namespace veldoran::ports
