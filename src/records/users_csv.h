@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 #include "records/users_csv_reader.h"
 
 namespace veldoran::records {

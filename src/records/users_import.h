@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 #include "records/users_csv.h"
 #include "ui/dialogs.h"
 
