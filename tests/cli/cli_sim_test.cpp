@@ -14,6 +14,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,7 +50,8 @@ class CliOnSim : public ::testing::Test {
   std::string Port() const { return "COM" + std::to_string(sim_->Port()); }
 
   // Runs veldoran-cli in the test's folder; killed (and failed) if it outlives `limit`.
-  CliRun Cli(std::vector<std::string> args, std::chrono::seconds limit = 20s) {
+  CliRun Cli(std::vector<std::string> args, std::chrono::seconds limit = 20s,
+             std::optional<std::chrono::milliseconds> interrupt_after = std::nullopt) {
     const std::string out = (dir_.path() / "out.txt").string();
     const std::string err = (dir_.path() / "err.txt").string();
     args.insert(args.begin(), VELDORAN_CLI_PROGRAM);
@@ -68,6 +70,10 @@ class CliOnSim : public ::testing::Test {
     CliRun run;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (interrupt_after && Clock::now() - start > *interrupt_after) {
+        kill(pid, SIGINT);  // Ctrl-C
+        interrupt_after.reset();
+      }
       if (Clock::now() - start > limit) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -227,6 +233,18 @@ TEST_F(CliOnSim, BusyMissingAndSilentPortsFailWithTheirCodes) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "never.csv"));
   EXPECT_EQ(Cli({"--port", Port(), "set-number", "11"}).exit_code, 2);
+}
+
+// Ctrl-C in the middle of an upload stops it at once, says how far it got, and exits 130.
+TEST_F(CliOnSim, CtrlCStopsAnUploadWithAMessage) {
+  StartSim({});
+  WriteConfig(dir_.path() / "Config.ini", sim_->Port());
+  ASSERT_TRUE(sim_->Command("delay 1000 100").has_value());  // each reply 100 ms late
+  const CliRun run = Cli({"upload"}, 20s, 700ms);
+  EXPECT_EQ(run.exit_code, 130) << run.err;
+  EXPECT_NE(run.err.find("Przerwano"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("nie zostały poprawnie zapisane"), std::string::npos) << run.err;
+  EXPECT_LT(run.seconds, 2.0);
 }
 
 }  // namespace
