@@ -235,6 +235,21 @@ TEST_F(CliOnSim, BusyMissingAndSilentPortsFailWithTheirCodes) {
   EXPECT_EQ(Cli({"--port", Port(), "set-number", "11"}).exit_code, 2);
 }
 
+// The adapter pulled out in the middle of a read: exit 1 at once, naming the port, no CSV.
+TEST_F(CliOnSim, APortThatVanishesDuringAReadLeavesNoCsv) {
+  StartSim({"--events", "1000"});
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(800ms);  // the read takes over 3.6 s on the line
+    sim_->Command("hangup");
+  });
+  const CliRun run = Cli({"--port", Port(), "events", "--csv", "never.csv"});
+  unplug.join();
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_NE(run.err.find("Port " + Port() + " zniknął"), std::string::npos) << run.err;
+  EXPECT_LT(run.seconds, 3.0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "never.csv"));
+}
+
 // Ctrl-C in the middle of an upload stops it at once, says how far it got, and exits 130.
 TEST_F(CliOnSim, CtrlCStopsAnUploadWithAMessage) {
   StartSim({});
