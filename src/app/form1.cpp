@@ -22,6 +22,7 @@
 #include "link/receive_dispatcher.h"
 #include "records/card_upload.h"
 #include "records/config.h"
+#include "records/config_values.h"
 #include "records/lockers_page.h"
 #include "records/port_choice.h"
 #include "records/users_import.h"
@@ -348,7 +349,7 @@ void TForm1::BuildEventsPage() {
   Button1 = Button(TabSheet1, QStringLiteral("Zapisz do pliku CSV"), 560, 424, 145, 25);
   Memo1 = new QPlainTextEdit(TabSheet1);
   Memo1->setGeometry(392, 0, 337, 25);
-  Memo1->setPlainText(QStringLiteral("NAZWISKO;IMIĘ;DATA;CZAS;NR;LOKALIZACJA;KARTA"));
+  Memo1->setPlainText(QString::fromUtf16(link::kCsvHeading));
   Memo1->hide();
 }
 
@@ -411,7 +412,7 @@ void TForm1::FormCreate() {
   StringGrid2->SetColWidth(0, 40);
   StringGrid2->SetColWidth(1, 300);
   StringGrid2->SetCell(0, 0, QStringLiteral("nr"));
-  StringGrid2->SetCell(1, 0, QStringLiteral("Lokalizacja szafki"));
+  StringGrid2->SetCell(1, 0, QString::fromUtf16(records::kLockersHeading));
 
   const int users_widths[] = {40, 100, 100, 80};
   for (int c = 0; c < 4; ++c) StringGrid3->SetColWidth(c, users_widths[c]);

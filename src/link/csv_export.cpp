@@ -16,12 +16,12 @@ constexpr int kDateColumn = 3;
 constexpr int kTimeColumn = 4;
 }  // namespace
 
-QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid) {
+QStringList CsvLines(const QString& heading, const QList<QStringList>& rows) {
   QStringList lines{heading};
-  for (int row = 1; row < events_grid.RowCount(); ++row) {
+  for (const QStringList& row : rows) {
     QStringList fields;
     for (int col = 1; col <= 7; ++col) {
-      QString text = events_grid.Cell(col, row);
+      QString text = row.value(col);
       // Dates and times are written in a form the code page holds, whatever the locale made.
       if (col == kDateColumn || col == kTimeColumn) {
         text = ui::StorableDigitsAndSeparators(text).value_or(text);
@@ -31,6 +31,16 @@ QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid)
     lines << fields.join(QLatin1Char(';'));
   }
   return lines;
+}
+
+QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid) {
+  QList<QStringList> rows;
+  for (int row = 1; row < events_grid.RowCount(); ++row) {
+    QStringList cells;
+    for (int col = 0; col < events_grid.ColCount(); ++col) cells << events_grid.Cell(col, row);
+    rows << cells;
+  }
+  return CsvLines(heading, rows);
 }
 
 std::optional<std::string> CsvBytes(const QStringList& lines, CsvEncodingError* error) {

@@ -20,8 +20,14 @@ class TStringGrid;
 
 namespace veldoran::link {
 
-// The heading line followed by one line per data row of the grid. Dates and times are put in
-// a form the code page holds (digits and separators), whatever the locale made of them.
+// The heading line of the file, as the page's hidden memo holds it.
+inline constexpr char16_t kCsvHeading[] = u"NAZWISKO;IMIĘ;DATA;CZAS;NR;LOKALIZACJA;KARTA";
+
+// The heading line followed by one line per row, of columns 1 to 7 of the events grid's
+// layout (link/event_rows.h). Dates and times are put in a form the code page holds (digits
+// and separators), whatever the locale made of them.
+QStringList CsvLines(const QString& heading, const QList<QStringList>& rows);
+// The same of the data rows of the grid.
 QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid);
 
 // Where a line holds a character the code page cannot: the line (0 is the heading) and the

@@ -83,4 +83,49 @@ std::string SetControllerNumberLine(int number) {
   return Line('7', Hex(static_cast<std::uint32_t>(number), 2));
 }
 
+bool IsHexField(std::string_view field, std::size_t length) {
+  if (field.size() != length) return false;
+  for (const char c : field) {
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    if (!hex) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Notes the field's name in `garbled` unless an earlier field is already noted there.
+void Check(std::string_view reply, const Field& field, std::string_view name,
+           std::string_view& garbled) {
+  if (garbled.empty() && !IsHexField(field.In(reply), field.length)) garbled = name;
+}
+
+}  // namespace
+
+StatusReply DecodeStatusLine(std::string_view reply) {
+  namespace f = status_line;
+  StatusReply out;
+  out.controller_number = HexByteValue(f::kControllerNumber.In(reply));
+  out.event_count = HexWordValue(f::kEventCount.In(reply));
+  out.clock = HexClockValue(f::kClock.In(reply));
+  Check(reply, f::kControllerNumber, "controller_number", out.garbled);
+  Check(reply, f::kEventCount, "event_count", out.garbled);
+  Check(reply, f::kClock, "clock", out.garbled);
+  return out;
+}
+
+EventRecordReply DecodeEventRecord(std::string_view reply) {
+  namespace f = event_record;
+  EventRecordReply out;
+  out.controller_number = HexByteValue(f::kControllerNumber.In(reply));
+  out.event_slot = HexWordValue(f::kEventSlot.In(reply));
+  out.user_slot = HexByteValue(f::kUserSlot.In(reply));
+  out.clock = HexClockValue(f::kClock.In(reply));
+  Check(reply, f::kControllerNumber, "controller_number", out.garbled);
+  Check(reply, f::kEventSlot, "event_slot", out.garbled);
+  Check(reply, f::kUserSlot, "user_slot", out.garbled);
+  Check(reply, f::kClock, "clock", out.garbled);
+  return out;
+}
+
 }  // namespace veldoran::protocol

@@ -100,4 +100,31 @@ inline constexpr Field kClockLow{18, 4};
 inline constexpr Field kClock{14, 8};
 }  // namespace event_record
 
+// ---- Decoded replies -------------------------------------------------------------------------
+
+// The fields of a reply, read leniently as the controller's documentation fixes: a character
+// that is not a hexadecimal digit counts as 0. `garbled` names the first numeric field that
+// held such a character (empty when every one was clean), for callers that would rather refuse
+// a reply than act on a guessed value.
+struct StatusReply {
+  int controller_number = 0;
+  int event_count = 0;
+  std::int32_t clock = 0;
+  std::string_view garbled;
+};
+struct EventRecordReply {
+  int controller_number = 0;
+  int event_slot = 0;
+  int user_slot = 0;
+  std::int32_t clock = 0;
+  std::string_view garbled;
+};
+
+// Whether every character of `field` is a hexadecimal digit (either case) and none is missing.
+bool IsHexField(std::string_view field, std::size_t length);
+
+// `reply` holds at least the reply's length, its lead letter(s) first.
+StatusReply DecodeStatusLine(std::string_view reply);
+EventRecordReply DecodeEventRecord(std::string_view reply);
+
 }  // namespace veldoran::protocol

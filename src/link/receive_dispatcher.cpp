@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "link/event_rows.h"
 #include "link/protocol.h"
 #include "ui/date_formats.h"
 #include "ui/dialogs.h"
@@ -99,13 +100,13 @@ void ReceiveDispatcher::StatusLine() {
   const std::string& rx = state_.ReceiveBuffer;
   state_.ReplySeen = true;
   ++state_.StatusLinesHandled;
-  state_.ControllerNumber = p::HexByteValue(p::status_line::kControllerNumber.In(rx));
+  const p::StatusReply status = p::DecodeStatusLine(rx);
+  state_.ControllerNumber = status.controller_number;
   controls_.connection.ShowConnected(state_.ControllerNumber);
-  controls_.StatusBar1->SetPanelText(1,
-                                     DateAndTime(p::HexClockValue(p::status_line::kClock.In(rx))));
-  const int events = p::HexWordValue(p::status_line::kEventCount.In(rx));
-  controls_.StatusBar1->SetPanelText(4, QStringLiteral("Liczba zdarzeń: %1").arg(events));
-  state_.EventCount = events;
+  controls_.StatusBar1->SetPanelText(1, DateAndTime(status.clock));
+  controls_.StatusBar1->SetPanelText(4,
+                                     QStringLiteral("Liczba zdarzeń: %1").arg(status.event_count));
+  state_.EventCount = status.event_count;
   state_.ReceiveBuffer.clear();
 }
 
@@ -123,18 +124,13 @@ void ReceiveDispatcher::Acknowledgement() {
 
 void ReceiveDispatcher::EventRecord() {
   std::string& rx = state_.ReceiveBuffer;
-  state_.ControllerNumber = p::HexByteValue(p::event_record::kControllerNumber.In(rx));
-  const DayCount when =
-      p::ControllerSecondsToDateTime(p::HexClockValue(p::event_record::kClock.In(rx)));
-  const int slot = p::HexWordValue(p::event_record::kEventSlot.In(rx));
+  const p::EventRecordReply record = p::DecodeEventRecord(rx);
+  state_.ControllerNumber = record.controller_number;
+  const int slot = record.event_slot;
   // The slot field reaches 65535; a record for a slot the table does not have is not stored.
   if (slot < kEventTableSize) {
-    Tevent& e = state_.Events[static_cast<std::size_t>(slot)];
-    e.DateText = formats_.FormatDate(when);
-    e.TimeText = formats_.FormatTime(when);
-    e.LockerNumber = state_.ControllerNumber;
-    e.Location = controls_.StringGrid2->Cell(1, state_.ControllerNumber);
-    e.UserSlot = p::HexByteValue(p::event_record::kUserSlot.In(rx));
+    state_.Events[static_cast<std::size_t>(slot)] =
+        EventOf(record, formats_, controls_.StringGrid2->Cell(1, state_.ControllerNumber));
   }
   rx.erase(0, p::event_record::kLength);
   MoveTo(controls_.ProgressBar2, slot / 10);

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDir>
 
+#include "records/config_values.h"
 #include "records/ini_file.h"
 #include "ui/dialogs.h"
 #include "ui/string_grid.h"
@@ -10,13 +11,6 @@
 
 namespace veldoran::records {
 namespace {
-
-constexpr char kLockers[] = "Szafki";
-constexpr char kFirstNames[] = "Users_ime";
-constexpr char kSurnames[] = "Users_nazwisko";
-constexpr char kCardCodes[] = "kod";
-constexpr char kPermissions[] = "uprawnienia";
-constexpr char kAllowAll[] = "1111111111";
 
 QString PathText(const std::filesystem::path& path) {
   return QDir::toNativeSeparators(QString::fromStdString(path.string()));
@@ -39,24 +33,18 @@ void Config::LoadConfig() {
                                       "zastąpiony, aby nie utracić jego zawartości.")
                            .arg(PathText(path_), unreadable_reason_));
   }
-  const ini::Document& doc = loaded.document;
-  const auto read = [&](const char* section, int n, std::string_view default_value) {
-    return ui::FromAnsi(doc.Get(section, std::to_string(n), default_value));
-  };
+  const ConfigValues values = ReadConfigValues(loaded.document);
   ui::TStringGrid& lockers = *controls_.StringGrid2;
   for (int n = 1; n <= kLockerCount; ++n) {
-    lockers.SetCell(1, n, read(kLockers, n, "Szafka " + std::to_string(n)));
+    lockers.SetCell(1, n, values.LockerNames[static_cast<std::size_t>(n - 1)]);
   }
   ui::TStringGrid& grid = *controls_.StringGrid3;
   for (int n = 1; n <= kUserCount; ++n) {
-    Tuser& user = users_[static_cast<std::size_t>(n)];
-    user.FirstName = read(kFirstNames, n, "");
+    const Tuser& user = users_[static_cast<std::size_t>(n)] =
+        values.Users[static_cast<std::size_t>(n)];
     grid.SetCell(2, n, user.FirstName);
-    user.Surname = read(kSurnames, n, "");
     grid.SetCell(1, n, user.Surname);
-    user.CardCode = read(kCardCodes, n, "");
     grid.SetCell(3, n, user.CardCode);
-    user.Permissions = read(kPermissions, n, kAllowAll);
     grid.SetCell(4, n, user.Permissions);
   }
 
@@ -110,13 +98,14 @@ QStringList Config::StoreAll(ini::Document& doc) const {
     const ini::Result result = doc.Set(section, std::to_string(n), *bytes);
     if (!result.ok) refused << QString::fromUtf8(result.error.c_str());  // names the key
   };
-  for (int n = 1; n <= kLockerCount; ++n) store(kLockers, n, controls_.StringGrid2->Cell(1, n));
+  for (int n = 1; n <= kLockerCount; ++n)
+    store(kLockersSection, n, controls_.StringGrid2->Cell(1, n));
   for (int n = 1; n <= kUserCount; ++n) {
     const Tuser& user = users_[static_cast<std::size_t>(n)];
-    store(kFirstNames, n, user.FirstName);
-    store(kSurnames, n, user.Surname);
-    store(kCardCodes, n, user.CardCode);
-    store(kPermissions, n, user.Permissions);
+    store(kFirstNamesSection, n, user.FirstName);
+    store(kSurnamesSection, n, user.Surname);
+    store(kCardCodesSection, n, user.CardCode);
+    store(kPermissionsSection, n, user.Permissions);
   }
   return refused;
 }

@@ -99,6 +99,17 @@ case "$1" in
         fail "$gz carries a name or a time stamp"
     done
 
+    # veldoran-cli's bash completion is where bash-completion loads it from, and its manual
+    # page lists every exit code its --help lists.
+    if [ -x "$dest/usr/bin/veldoran-cli" ]; then
+      [ -f "$dest/usr/share/bash-completion/completions/veldoran-cli" ] ||
+        fail "veldoran-cli has no bash completion"
+      page=$(zcat "$dest/usr/share/man/man1/veldoran-cli.1.gz")
+      for code in $(no_display "$dest/usr/bin/veldoran-cli" --help | sed -n 's/^  \([0-9]\+\) .*/\1/p'); do
+        grep -qx "\.B $code" <<<"$page" || fail "veldoran-cli.1 does not list exit code $code"
+      done
+    fi
+
     # The simulator's manual page documents every option its --help lists.
     page=$(zcat "$dest/usr/share/man/man1/veldoran-sim.1.gz" | sed 's/\\-/-/g')
     options=$(no_display "$dest/usr/bin/veldoran-sim" --help | grep -o -- '--[a-z]*' | sort -u)
