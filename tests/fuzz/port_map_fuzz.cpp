@@ -313,11 +313,6 @@ std::string Upper(std::string text) {
 
 }  // namespace
 
-// Most of the target's time went to recording a stack for every allocation, for reports of
-// errors on the heap; two frames are enough to find the spot, and a crash is replayed with
-// ASAN_OPTIONS=malloc_context_size=30 for the whole stack.
-extern "C" const char* __asan_default_options() { return "malloc_context_size=2"; }
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 2048) return 0;
   FuzzedDataProvider input(data, size);
