@@ -15,6 +15,11 @@ namespace veldoran::discovery {
 
 namespace fs = std::filesystem;
 
+#ifdef VELDORAN_HAVE_UDEV
+// In device_watch_udev.cpp: udev's monitor of ttys, or null where udev does not run.
+std::shared_ptr<UdevMonitor> MakeUdevMonitor(QObject* parent, std::function<void()> changed);
+#endif
+
 #ifdef Q_OS_WIN
 // In device_watch_win.cpp: a filter that hands every WM_DEVICECHANGE a top-level window gets
 // on as it comes.
@@ -35,6 +40,9 @@ DeviceChangeWatch::DeviceChangeWatch(std::vector<fs::path> folders, Handler hand
   connect(&quiet_, &QTimer::timeout, this, &DeviceChangeWatch::QuietPeriodOver);
   watcher_ = new QFileSystemWatcher(this);
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &DeviceChangeWatch::Changed);
+#ifdef VELDORAN_HAVE_UDEV
+  udev_ = MakeUdevMonitor(this, [this] { Changed(); });
+#endif
   Rearm();
 #endif
 }
@@ -74,6 +82,10 @@ void DeviceChangeWatch::QuietPeriodOver() {
 void DeviceChangeWatch::Rearm() {
   std::set<QString> wanted;
   for (const fs::path& folder : folders_) {
+    // udev's monitor tells of device nodes once their links are made; /dev itself changes
+    // earlier, while the names are still missing.
+    const fs::path below_dev = folder.lexically_normal().lexically_relative("/dev");
+    if (udev_ && !below_dev.empty() && *below_dev.begin() != "..") continue;
     fs::path path = folder;
     std::error_code ec;
     while (!path.empty() && !fs::is_directory(path, ec)) {

@@ -2,11 +2,12 @@
 // message (WM_DEVICECHANGE) that a port picker's DeviceChange understands.
 //
 // On Windows the system broadcasts WM_DEVICECHANGE to every top-level window; a native event
-// filter hands each on as it comes. Elsewhere folders are watched (/dev, /dev/serial/by-id and
-// the port map): a change restarts a quiet period, and only when it has passed is one
-// DBT_DEVNODES_CHANGED message handed on, so that a plug, which changes several entries, gives
-// one refresh. A watched folder that does not exist yet is waited for through the nearest folder
-// above it that does, and watched once it appears.
+// filter hands each on as it comes. Elsewhere udev's monitor tells of ttys that came or went
+// once udev has made their links, and folders are watched (the port map always; /dev and
+// /dev/serial/by-id where udev does not run, as in containers): a change restarts a quiet
+// period, and only when it has passed is one DBT_DEVNODES_CHANGED message handed on, so that a
+// plug, which changes several entries, gives one refresh. A watched folder that does not exist yet
+// is waited for through the nearest folder above it that does, and watched once it appears.
 #pragma once
 
 #include <QObject>
@@ -23,6 +24,8 @@ class QAbstractNativeEventFilter;
 class QFileSystemWatcher;
 
 namespace veldoran::discovery {
+
+class UdevMonitor;
 
 class DeviceChangeWatch : public QObject {
   Q_OBJECT
@@ -43,6 +46,8 @@ class DeviceChangeWatch : public QObject {
   // What is watched now (for tests): the folders that exist, and for each that does not, the
   // nearest folder above it that does.
   QStringList WatchedPaths() const;
+  // Whether udev's monitor is used (udev runs); folders under /dev are then not watched.
+  bool UsesUdev() const { return udev_ != nullptr; }
 
  private:
   void Changed();
@@ -55,6 +60,7 @@ class DeviceChangeWatch : public QObject {
   QFileSystemWatcher* watcher_ = nullptr;
   QTimer quiet_;
   std::unique_ptr<QAbstractNativeEventFilter> native_filter_;
+  std::shared_ptr<UdevMonitor> udev_;
 };
 
 }  // namespace veldoran::discovery

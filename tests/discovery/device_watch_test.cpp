@@ -78,5 +78,18 @@ TEST_F(DeviceWatchTest, ABurstOfChangesGivesOneMessageOnceItIsOver) {
   EXPECT_EQ(watch.WatchedPaths(), QStringList{Q(dir_ / "config")});
 }
 
+TEST_F(DeviceWatchTest, UdevsMonitorWhereUdevRunsElseTheFoldersOfDev) {
+  DeviceChangeWatch watch({"/dev", dir_.path()}, record_);
+  const QStringList watched = watch.WatchedPaths();
+  if (!fs::exists("/run/udev/control")) {
+    EXPECT_FALSE(watch.UsesUdev());
+    EXPECT_TRUE(watched.contains("/dev")) << watched.join(" ").toStdString();
+    GTEST_SKIP() << "udev does not run here: the folders are watched, its monitor is not tested";
+  }
+  EXPECT_TRUE(watch.UsesUdev());
+  EXPECT_FALSE(watched.contains("/dev")) << watched.join(" ").toStdString();
+  EXPECT_TRUE(watched.contains(Q(dir_.path()))) << "the port map's folder is watched always";
+}
+
 }  // namespace
 }  // namespace veldoran::discovery

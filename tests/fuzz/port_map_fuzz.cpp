@@ -1,29 +1,33 @@
-// The port map and the device list built from it, on a fake /sys, /dev and map folder that the
-// input lays out: PC ports (real and phantom), USB adapters whose sysfs strings and udev names
-// are anything, on-board UARTs, DEVNAME lines, missing nodes, and COM links of any name pointing
-// anywhere (nodes, by-id paths, relative paths, nowhere, other links, loops). Then:
+// The port map and the device list built from it, on a fake /sys, /dev and map folder in memory
+// that the input lays out: PC ports (real and phantom), USB adapters whose sysfs strings and
+// udev names (by-id, by-path) are anything, on-board UARTs, bound Bluetooth ports, DEVNAME
+// lines, missing nodes, COM links of any name pointing anywhere (nodes, udev's names, relative
+// paths, nowhere, other links, loops), and side files naming processes that run or are gone.
+// Then:
+// - a link is removed exactly when its side file names a gone process and the link's target;
 // - the entries are in ascending order, one per number, numbers from 1 to 999;
-// - every present device without a fixed number has a number, and a number given now went to a
-//   device that had none;
+// - every present device has a number, and a number given now went to a device that had none;
 // - a second survey keeps every number and what it points at, and makes none; a third one
 //   changes nothing at all;
 // - an entry's name resolves to its device;
 // - the device list has one node per device and per entry without one, with distinct instance
 //   ids of printable characters within Windows' length, handles 1 to N and the entries' names.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/posix/device_nodes.h"
+#include "platform/posix/memory_file_tree.h"
 #include "platform/posix/port_map.h"
 
 namespace {
@@ -46,61 +50,52 @@ std::string SafeName(std::string text) {
   return text.substr(0, 100);
 }
 
-// The fake system, laid out as Linux lays it out (see tests/platform/fake_sysfs.h).
+// The fake system in memory, laid out as Linux lays it out (see tests/platform/fake_sysfs.h).
 class Tree {
  public:
-  Tree() {
-    static const std::string base = fs::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string pattern = base + "/veldoran-portmap-fuzz-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    root_ = pattern;
-    fs::create_directories(Sys() / "class" / "tty");
-    fs::create_directories(Dev());
-    fs::create_directories(Map());
+  Tree() : files(std::make_shared<files::MemoryFileTree>()) {
+    files->MakeFolder(Sys() / "class" / "tty");
+    files->MakeFolder(Dev());
+    files->MakeFolder(Map());
   }
-  ~Tree() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  fs::path Sys() const { return root_ / "sys"; }
-  fs::path Dev() const { return root_ / "dev"; }
-  fs::path Map() const { return root_ / "config" / "veldoran" / "ports"; }
+  static fs::path Sys() { return "/sys"; }
+  static fs::path Dev() { return "/dev"; }
+  static fs::path Map() { return "/config/veldoran/ports"; }
 
-  static void Write(const fs::path& file, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    std::ofstream(file, std::ios::binary) << text;
+  void Write(const fs::path& file, const std::string& text) const { files->MakeFile(file, text); }
+  // A link made as ln -s makes it: not over an existing name.
+  bool Symlink(const std::string& target, const fs::path& link) const {
+    files->MakeFolder(link.parent_path());
+    return files->Symlink(target, link) == 0;
   }
   void Driver(const fs::path& device, const std::string& bus, const std::string& driver) const {
     const auto bus_dir = Sys() / "bus" / bus;
-    std::error_code ec;
-    fs::create_directories(bus_dir / "drivers" / driver, ec);
-    fs::create_directories(device, ec);
-    fs::create_directory_symlink(bus_dir, device / "subsystem", ec);
-    fs::create_directory_symlink(bus_dir / "drivers" / driver, device / "driver", ec);
+    files->MakeFolder(bus_dir / "drivers" / driver);
+    files->MakeFolder(device);
+    Symlink(bus_dir, device / "subsystem");
+    Symlink(bus_dir / "drivers" / driver, device / "driver");
   }
   void ClassEntry(const std::string& name, const fs::path& device) {
     const auto entry = Sys() / "class" / "tty" / name;
-    std::error_code ec;
-    fs::create_directories(entry, ec);
-    fs::create_directory_symlink(device, entry / "device", ec);
+    files->MakeFolder(entry);
+    Symlink(device, entry / "device");
     Write(entry / "uevent", "MAJOR=188\nMINOR=0\nDEVNAME=" + name + "\n");
-    Write(Dev() / name, "");
+    files->MakeOther(Dev() / name);
     ttys.push_back(name);
   }
 
-  std::vector<std::string> ttys;     // class entries made, in order
-  std::vector<std::string> by_ids;   // by-id link names made
-  std::set<std::string> link_names;  // what the map folder holds before the survey
-
- private:
-  fs::path root_;
+  std::shared_ptr<files::MemoryFileTree> files;
+  std::vector<std::string> ttys;      // class entries made, in order
+  std::vector<std::string> by_ids;    // by-id link names made
+  std::vector<std::string> by_paths;  // by-path link names made
+  std::set<std::string> link_names;   // what the map folder holds before the survey
+  std::set<int> running;              // processes that run
 };
 
 void Build(FuzzedDataProvider& input, Tree& tree) {
   const int ops = input.ConsumeIntegralInRange(0, 12);
   for (int op = 0; op < ops && input.remaining_bytes() > 0; ++op) {
-    switch (input.ConsumeIntegralInRange(0, 6)) {
+    switch (input.ConsumeIntegralInRange(0, 8)) {
       case 0: {  // a PC port: real (on pnp) or a phantom of the 8250 driver
         const int k = input.ConsumeIntegralInRange(0, 255);
         const std::string name = "ttyS" + std::to_string(k);
@@ -109,7 +104,7 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
         if (input.ConsumeBool()) {
           const auto pnp = tree.Sys() / "devices" / "pnp0" / ("00:" + std::to_string(k));
           tree.Driver(pnp, "pnp", "serial");
-          Tree::Write(pnp / "id", input.ConsumeRandomLengthString(12));
+          tree.Write(pnp / "id", input.ConsumeRandomLengthString(12));
           device = pnp / "ctrl" / "port";
           tree.Driver(device.parent_path(), "serial-base", "ctrl");
           tree.Driver(device, "serial-base", "port");
@@ -118,7 +113,7 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
           tree.Driver(device, "platform", "serial8250");
         }
         tree.ClassEntry(name, device);
-        if (input.ConsumeBool()) Tree::Write(tree.Sys() / "class" / "tty" / name / "type", type);
+        if (input.ConsumeBool()) tree.Write(tree.Sys() / "class" / "tty" / name / "type", type);
         break;
       }
       case 1: {  // a USB adapter: usb-serial (ttyUSB) or ACM
@@ -130,11 +125,11 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
         for (const char* attribute :
              {"idVendor", "idProduct", "bcdDevice", "manufacturer", "product", "serial"}) {
           if (input.ConsumeBool()) {
-            Tree::Write(usb / attribute, input.ConsumeRandomLengthString(16));
+            tree.Write(usb / attribute, input.ConsumeRandomLengthString(16));
           }
         }
         const auto interface = usb / (port + ":1.0");
-        Tree::Write(interface / "bInterfaceNumber", input.ConsumeRandomLengthString(4));
+        tree.Write(interface / "bInterfaceNumber", input.ConsumeRandomLengthString(4));
         fs::path device = interface;
         const std::string driver = SafeName(input.ConsumeRandomLengthString(12));
         if (acm) {
@@ -148,10 +143,14 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
         const std::string by_id = input.ConsumeRandomLengthString(64);
         if (!by_id.empty()) {
           const std::string name = SafeName(by_id);
-          std::error_code ec;
-          fs::create_directories(tree.Dev() / "serial" / "by-id", ec);
-          fs::create_symlink("../../" + tty, tree.Dev() / "serial" / "by-id" / name, ec);
-          if (!ec) tree.by_ids.push_back(name);
+          if (tree.Symlink("../../" + tty, tree.Dev() / "serial" / "by-id" / name))
+            tree.by_ids.push_back(name);
+        }
+        // udev's name for its socket, made or not (udev may not have run yet).
+        if (input.ConsumeBool()) {
+          const std::string name = "pci-0000:00:14.0-usb-0:" + port.substr(2) + ":1.0";
+          if (tree.Symlink("../../" + tty, tree.Dev() / "serial" / "by-path" / name))
+            tree.by_paths.push_back(name);
         }
         break;
       }
@@ -192,7 +191,12 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
             }
             break;
           case 3:
-            target = (tree.Dev() / "nowhere").string();
+            target = input.ConsumeBool() || tree.by_paths.empty()
+                         ? (tree.Dev() / "nowhere").string()
+                         : (tree.Dev() / "serial" / "by-path" /
+                            tree.by_paths[input.ConsumeIntegralInRange<std::size_t>(
+                                0, tree.by_paths.size() - 1)])
+                               .string();
             break;
           case 4:
             target = "COM" + std::to_string(input.ConsumeIntegralInRange(0, 300));
@@ -202,42 +206,78 @@ void Build(FuzzedDataProvider& input, Tree& tree) {
         }
         target.erase(std::remove(target.begin(), target.end(), '\0'), target.end());
         if (target.empty()) target = "x";
-        std::error_code ec;
-        fs::create_symlink(target, tree.Map() / name, ec);
-        if (!ec) tree.link_names.insert(name);
+        if (tree.Symlink(target, tree.Map() / name)) tree.link_names.insert(name);
         break;
       }
       case 4: {  // a DEVNAME line of any text
         if (tree.ttys.empty()) break;
         const std::string& tty =
             tree.ttys[input.ConsumeIntegralInRange<std::size_t>(0, tree.ttys.size() - 1)];
-        Tree::Write(tree.Sys() / "class" / "tty" / tty / "uevent",
-                    "DEVNAME=" + input.ConsumeRandomLengthString(30) + "\n");
+        tree.Write(tree.Sys() / "class" / "tty" / tty / "uevent",
+                   "DEVNAME=" + input.ConsumeRandomLengthString(30) + "\n");
         break;
       }
       case 5: {  // a device whose node is gone
         if (tree.ttys.empty()) break;
-        std::error_code ec;
-        fs::remove(
+        tree.files->RemoveAll(
             tree.Dev() /
-                tree.ttys[input.ConsumeIntegralInRange<std::size_t>(0, tree.ttys.size() - 1)],
-            ec);
+            tree.ttys[input.ConsumeIntegralInRange<std::size_t>(0, tree.ttys.size() - 1)]);
+        break;
+      }
+      case 6: {  // a Bluetooth port bound but not connected: in devices/virtual, no device link
+        const std::string name = "rfcomm" + std::to_string(input.ConsumeIntegralInRange(0, 9));
+        const auto device = tree.Sys() / "devices" / "virtual" / "tty" / name;
+        tree.Write(device / "uevent", "MAJOR=216\nMINOR=0\nDEVNAME=" + name + "\n");
+        if (tree.Symlink(device, tree.Sys() / "class" / "tty" / name)) {
+          if (input.ConsumeBool()) tree.files->MakeOther(tree.Dev() / name);
+          tree.ttys.push_back(name);
+        }
+        break;
+      }
+      case 7: {  // a side file naming the process a link was made for, running or gone
+        const int n = input.ConsumeIntegralInRange(1, 300);
+        const int pid = input.ConsumeIntegralInRange(1, 4);
+        const bool runs = pid <= 2;
+        tree.files->SetProcess(pid, runs);
+        if (runs) tree.running.insert(pid);
+        std::string target = input.ConsumeBool() ? std::string("/dev/pts/") + std::to_string(pid)
+                                                 : input.ConsumeRandomLengthString(20);
+        target.erase(std::remove(target.begin(), target.end(), '\0'), target.end());
+        const std::string text = input.ConsumeBool() ? std::to_string(pid) + "\n" + target + "\n"
+                                                     : input.ConsumeRandomLengthString(24);
+        tree.Write(tree.Map() / (".COM" + std::to_string(n) + ".owner"), text);
+        if (input.ConsumeBool() && tree.Symlink(target, tree.Map() / ("COM" + std::to_string(n))))
+          tree.link_names.insert("COM" + std::to_string(n));
         break;
       }
       default: {  // ttys with nothing behind them: no device, or a virtual one
         const std::string name = SafeName(input.ConsumeRandomLengthString(10));
-        std::error_code ec;
         if (input.ConsumeBool()) {
-          fs::create_directories(tree.Sys() / "class" / "tty" / name, ec);
+          tree.files->MakeFolder(tree.Sys() / "class" / "tty" / name);
         } else {
           const auto device = tree.Sys() / "devices" / "virtual" / "tty" / name;
-          fs::create_directories(device, ec);
-          fs::create_directories(tree.Sys() / "class" / "tty" / name, ec);
-          fs::create_directory_symlink(device, tree.Sys() / "class" / "tty" / name / "device", ec);
+          tree.files->MakeFolder(device);
+          tree.files->MakeFolder(tree.Sys() / "class" / "tty" / name);
+          tree.Symlink(device, tree.Sys() / "class" / "tty" / name / "device");
         }
       }
     }
   }
+}
+
+// A side file's "<pid>\n<target>\n", read as a user would read it.
+std::optional<std::pair<int, fs::path>> Owner(const std::string& text) {
+  const std::size_t line = text.find('\n');
+  if (line == 0 || line == std::string::npos || line > 18 || text.size() < line + 2 ||
+      text.back() != '\n')
+    return std::nullopt;
+  long long pid = 0;
+  for (std::size_t i = 0; i < line; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  if (pid == 0 || pid > 0x7FFFFFFF) return std::nullopt;
+  return std::pair{static_cast<int>(pid), fs::path(text.substr(line + 1, text.size() - line - 2))};
 }
 
 bool SameEntries(const std::vector<portmap::Entry>& a, const std::vector<portmap::Entry>& b) {
@@ -278,12 +318,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider input(data, size);
   Tree tree;
   Build(input, tree);
-  const portmap::PortMap map({tree.Sys(), tree.Dev(), tree.Map()});
-  if (std::getenv("PORT_MAP_FUZZ_SHOW")) {
-    std::system(("ls -lR " + tree.Map().string() + " " + tree.Dev().string() + " >&2").c_str());
+  const portmap::PortMap map({tree.Sys(), tree.Dev(), tree.Map(), tree.files});
+  if (std::getenv("PORT_MAP_FUZZ_SHOW")) std::fprintf(stderr, "%s", tree.files->Dump().c_str());
+  // The links that are to go: those whose side file names a process that is gone and the
+  // link's target as it is.
+  std::map<std::string, bool> stale;
+  std::set<fs::path> orphans;
+  for (const std::string& name : tree.link_names) {
+    const fs::path side = tree.Map() / ("." + name + ".owner");
+    const auto owner = Owner(tree.files->Read(side, 4096).value_or(""));
+    const auto target = tree.files->ReadLink(tree.Map() / name);
+    const auto n = portmap::ParsePortName(name);
+    const bool gone = owner && !tree.running.count(owner->first);
+    if (gone && n && name == "COM" + std::to_string(*n)) orphans.insert(side);
+    stale[name] = gone && n && name == "COM" + std::to_string(*n) && target == owner->second;
   }
   const portmap::Survey survey = map.Take();
   Show("first survey", survey);
+
+  // A link whose owner is gone is removed while it points where the owner left it; no other
+  // link is.
+  for (const auto& [name, to_go] : stale) {
+    Check((tree.files->LinkStatus(tree.Map() / name) == files::Kind::kNone) == to_go,
+          "a link is removed exactly when its owner is gone");
+  }
+  for (const fs::path& side : orphans) {
+    Check(tree.files->LinkStatus(side) == files::Kind::kNone, "a gone owner's side file goes");
+  }
 
   std::map<int, int> numbers_of_device;  // source -> entries naming it
   for (std::size_t i = 0; i < survey.entries.size(); ++i) {
@@ -312,7 +373,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::size_t i = 0; i < survey.devices.size(); ++i) {
     const portmap::SerialDevice& d = survey.devices[i];
-    if (d.present && d.fixed_number == 0) {
+    if (d.present) {
       Check(numbers_of_device.count(static_cast<int>(i)) == 1, "a present device has a number");
     }
   }

@@ -74,18 +74,20 @@ TEST(PortMapTest, AnAdapterGetsItsNumberBackWhenPluggedInAgain) {
       (std::map<int, std::string>{{3, "serial/by-id/" + kFtdi.by_id + " absent"}, {4, "ttyACM0"}}));
   // Opening the absent port finds its link and fails on the missing device, not elsewhere.
   EXPECT_EQ(map.Resolve("COM3"), tree.Dev() / "serial" / "by-id" / kFtdi.by_id);
-  // Another adapter meanwhile takes the next number, not the absent one's.
+  // Another adapter meanwhile takes the next number, not the absent one's. It has no serial
+  // number: its link names its socket.
   tree.Plug(kCh340);
-  EXPECT_EQ(map.Resolve("COM5"), tree.Dev() / "serial" / "by-id" / kCh340.by_id);
+  EXPECT_EQ(map.Resolve("COM5"), tree.Dev() / "serial" / "by-path" / kCh340.ByPath());
 
   // The first one comes back on another node: same by-id link, same number.
   UsbSpec again = kFtdi;
   again.tty = "ttyUSB2";
   again.port = "4";
   tree.Plug(again);
-  EXPECT_EQ(Listed(map, tree), (std::map<int, std::string>{{3, "serial/by-id/" + kFtdi.by_id},
-                                                           {4, "ttyACM0"},
-                                                           {5, "serial/by-id/" + kCh340.by_id}}));
+  EXPECT_EQ(Listed(map, tree),
+            (std::map<int, std::string>{{3, "serial/by-id/" + kFtdi.by_id},
+                                        {4, "ttyACM0"},
+                                        {5, "serial/by-path/" + kCh340.ByPath()}}));
   // A device without a by-id link that goes keeps its number as a dangling link too.
   tree.Unplug(kAcm);
   const auto entries = map.List();
@@ -99,17 +101,20 @@ TEST(PortMapTest, LinksTheUserMadeWin) {
   tree.AddTtyS(0, 4);
   tree.AddTtyS(1, 4);
   fs::create_directories(tree.Map());
-  // COM3 to the adapter's node (not its by-id link): the adapter gets no second number.
+  // COM3 to the adapter's node (not its by-id link): the adapter gets no second number, and the
+  // link is moved to the adapter's by-id name.
   fs::create_symlink(tree.Dev() / "ttyUSB0", tree.Link(3));
-  // COM1 to something else: ttyS0 loses its name. COM9 to ttyS1: ttyS1 is known as COM9 only.
+  // COM1 to something else: ttyS0 loses its name and takes the lowest free number. COM9 to
+  // ttyS1: ttyS1 is known as COM9 only.
   FakeSysfs::Write(tree.Root() / "pty7", "");
   fs::create_symlink(tree.Root() / "pty7", tree.Link(1));
   fs::create_symlink("../../../dev/ttyS1", tree.Link(9));  // relative, as `ln -s` may make it
   tree.Plug(kFtdi);
   const PortMap map(tree.Roots());
   EXPECT_EQ(Listed(map, tree),
-            (std::map<int, std::string>{{1, "../pty7"}, {3, "ttyUSB0"}, {9, "ttyS1"}}));
-  EXPECT_EQ(fs::read_symlink(tree.Link(3)), tree.Dev() / "ttyUSB0") << "never rewritten";
+            (std::map<int, std::string>{
+                {1, "../pty7"}, {3, "serial/by-id/" + kFtdi.by_id}, {4, "ttyS0"}, {9, "ttyS1"}}));
+  EXPECT_EQ(fs::read_symlink(tree.Link(1)), tree.Root() / "pty7") << "never rewritten";
   EXPECT_EQ(fs::read_symlink(tree.Link(9)), "../../../dev/ttyS1");
   EXPECT_EQ(map.List()[1].source, 2) << "COM3 is known to be the FTDI adapter (ttyUSB0)";
   EXPECT_EQ(map.Resolve("com9"), tree.Map() / "../../../dev/ttyS1");

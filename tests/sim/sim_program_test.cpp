@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "link/protocol.h"
+#include "platform/posix/port_map.h"
 #include "tests/sim/sim_test_support.h"
 #include "tools/sim/controller_model.h"
 
@@ -187,6 +188,25 @@ TEST_F(SimProgramTest, InterruptAndHangupSignalsAlsoRemoveTheLink) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
     EXPECT_FALSE(Linked(port->number)) << number;
   }
+}
+
+TEST_F(SimProgramTest, ALinkLeftByAKilledSimulatorIsRemovedAtTheNextLookAtThePorts) {
+  Child sim({"--quiet"}, LogPath());
+  const auto port = ParsePortLine(sim.ReadLine());
+  ASSERT_TRUE(port);
+  // A link of the user's, to a pseudo-terminal too: never touched.
+  std::filesystem::create_symlink("/dev/pts/ptmx", home_.PortLink(40));
+  sim.Signal(SIGKILL);
+  ASSERT_TRUE(sim.Wait());
+  EXPECT_TRUE(Linked(port->number)) << "a hard kill leaves the link";
+  EXPECT_EQ(portmap::Resolve("COM" + std::to_string(port->number)), std::nullopt);
+  EXPECT_FALSE(Linked(port->number));
+  portmap::List();
+  EXPECT_TRUE(Linked(40));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home_.PortLink(40).parent_path()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "the side file went with the link";
 }
 
 TEST_F(SimProgramTest, StandardInputDrivesCardsFaultsAndHangup) {

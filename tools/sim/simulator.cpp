@@ -19,7 +19,6 @@
 namespace veldoran::sim {
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = ReplyQueue::Clock;
 
 constexpr std::size_t kMaxCommandLength = 1024;
@@ -177,7 +176,7 @@ Simulator::~Simulator() {
 bool Simulator::Start(std::string& error) {
   if (!pty_.Open(error)) return false;
   if (port_number_ > 0) {
-    if (!portmap::Register(port_number_, Device())) {
+    if (!portmap::Register(port_number_, Device(), ::getpid())) {
       error = "cannot register COM" + std::to_string(port_number_) + " in " +
               portmap::Directory().string() +
               ": the name is taken (a link or a real serial port) or the folder is not writable";
@@ -187,7 +186,8 @@ bool Simulator::Start(std::string& error) {
   } else {
     // As a newly plugged USB adapter: the first free number from COM3 up (COM1 and COM2 are
     // the on-board ports').
-    const auto n = portmap::RegisterLowestFree(Device(), portmap::kFirstAssigned);
+    // The link is marked as this process's, so that a survey removes it should we be killed.
+    const auto n = portmap::RegisterLowestFree(Device(), portmap::kFirstAssigned, ::getpid());
     if (!n) {
       error = "cannot register a COM port in " + portmap::Directory().string();
       pty_.Close();
@@ -534,19 +534,7 @@ std::string Simulator::Plug() {
 }
 
 bool Simulator::Repoint(const std::string& from, const std::string& to) {
-  if (!registered_) return false;
-  const std::string name = "COM" + std::to_string(port_number_);
-  const auto current = portmap::Resolve(name);
-  if (!current || current->string() != from) return false;  // someone else's link now
-  // A new link under a temporary name, renamed over the old one: the name never goes missing.
-  const fs::path dir = portmap::Directory();
-  const fs::path temp = dir / ("." + name + ".sim" + std::to_string(::getpid()));
-  std::error_code ec;
-  fs::remove(temp, ec);
-  if (::symlink(to.c_str(), temp.c_str()) != 0) return false;
-  fs::rename(temp, dir / name, ec);
-  if (ec) fs::remove(temp, ec);
-  return !ec;
+  return registered_ && portmap::Repoint(port_number_, from, to, ::getpid());
 }
 
 std::string Simulator::Dump() const {

@@ -1,7 +1,5 @@
 #include "platform/posix/port_map.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,10 +8,13 @@
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <system_error>
+
+#include "platform/posix/port_map_paths.h"
 
 namespace veldoran::portmap {
 namespace fs = std::filesystem;
+using detail::Place;
+using detail::PlaceOf;
 
 PortMapRoots PortMapRoots::Default() { return PortMapRoots{"/sys", "/dev", Directory()}; }
 
@@ -43,301 +44,160 @@ std::optional<int> ParsePortName(std::string_view name) {
 
 namespace {
 
-// A sysfs attribute: the first 4096 bytes of a regular file, without trailing blanks and line
-// ends. Nothing when it cannot be read. Opened without blocking, so a stray FIFO cannot hang us.
-std::optional<std::string> ReadAttribute(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  std::optional<std::string> text;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    char buffer[4096];
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got >= 0) {
-      text.emplace(buffer, static_cast<std::size_t>(got));
-      while (!text->empty() && static_cast<unsigned char>(text->back()) <= ' ') text->pop_back();
-    }
-  }
-  ::close(fd);
-  return text;
-}
-
-// KEY=value from a uevent file.
-std::string UeventValue(const fs::path& uevent, std::string_view key) {
-  const auto text = ReadAttribute(uevent);
-  if (!text) return {};
-  std::size_t start = 0;
-  while (start < text->size()) {
-    const std::size_t end = std::min(text->find('\n', start), text->size());
-    const std::string_view line = std::string_view(*text).substr(start, end - start);
-    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == '=')
-      return std::string(line.substr(key.size() + 1));
-    start = end + 1;
-  }
-  return {};
-}
-
-// The last part of a symbolic link's target (a driver's or a bus's name).
-std::string LinkName(const fs::path& link) {
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(link, ec);
-  return ec ? std::string() : target.filename().string();
-}
-
-// A device node stands for a port when it exists and is not a folder.
-bool NodeExists(const fs::path& node) {
-  std::error_code ec;
-  const auto status = fs::status(node, ec);
-  return !ec && fs::exists(status) && !fs::is_directory(status);
-}
-
-// The k of "ttyS<k>", or -1.
-int TtySIndex(std::string_view name) {
-  if (name.size() < 5 || name.size() > 8 || name.substr(0, 4) != "ttyS") return -1;
-  int k = -1;
-  const auto [end, ec] = std::from_chars(name.data() + 4, name.data() + name.size(), k);
-  return ec == std::errc() && end == name.data() + name.size() ? k : -1;
-}
-
-// Names in natural order: ttyUSB2 before ttyUSB10.
-bool NaturalLess(const std::string& a, const std::string& b) {
-  std::size_t i = 0, j = 0;
-  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  while (i < a.size() && j < b.size()) {
-    if (digit(a[i]) && digit(b[j])) {
-      std::size_t ie = i, je = j;
-      while (ie < a.size() && digit(a[ie])) ++ie;
-      while (je < b.size() && digit(b[je])) ++je;
-      const std::string_view na = std::string_view(a).substr(i, ie - i);
-      const std::string_view nb = std::string_view(b).substr(j, je - j);
-      const auto trim = [](std::string_view s) {
-        while (s.size() > 1 && s.front() == '0') s.remove_prefix(1);
-        return s;
-      };
-      const std::string_view ta = trim(na), tb = trim(nb);
-      if (ta.size() != tb.size()) return ta.size() < tb.size();
-      if (ta != tb) return ta < tb;
-      i = ie;
-      j = je;
-    } else {
-      if (a[i] != b[j]) return a[i] < b[j];
-      ++i;
-      ++j;
-    }
-  }
-  return a.size() - i < b.size() - j;
-}
-
-// Where a path leads: the resolved file when it exists, and the lexical absolute form always.
-struct Place {
-  fs::path lexical;
-  std::optional<fs::path> real;
-  bool Same(const Place& other) const {
-    if (real && other.real) return *real == *other.real;
-    return lexical == other.lexical;
-  }
-};
-
-Place PlaceOf(const fs::path& path) {
-  Place place{path.lexically_normal(), std::nullopt};
-  std::error_code ec;
-  fs::path real = fs::canonical(path, ec);
-  if (!ec) place.real = std::move(real);
-  return place;
-}
-
-// The target of a link, made absolute against the link's directory.
-std::optional<fs::path> LinkTarget(const fs::path& link) {
-  std::error_code ec;
-  if (!fs::is_symlink(fs::symlink_status(link, ec))) return std::nullopt;
-  fs::path target = fs::read_symlink(link, ec);
-  if (ec || target.empty()) return std::nullopt;
-  if (target.is_relative()) target = link.parent_path() / target;
-  return target;
-}
-
-// The links of /dev/serial/by-id, by name.
-std::vector<std::pair<fs::path, Place>> ByIdLinks(const fs::path& dev) {
-  std::vector<std::pair<fs::path, Place>> links;
-  std::error_code ec;
-  const fs::path folder = dev / "serial" / "by-id";
-  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
-       it.increment(ec)) {
-    if (const auto target = LinkTarget(it->path()))
-      links.emplace_back(it->path(), PlaceOf(*target));
-  }
-  std::sort(links.begin(), links.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  return links;
-}
-
-// Fills in what sysfs tells of the hardware behind a tty: driver, bus, and the USB device.
-void DescribeHardware(const fs::path& sys, const fs::path& device, SerialDevice& out) {
-  std::error_code ec;
-  const fs::path sys_root = fs::weakly_canonical(sys, ec);
-  const auto inside = [&](const fs::path& p) {
-    const fs::path rel = p.lexically_relative(sys_root);
-    return !rel.empty() && *rel.begin() != "..";
-  };
-  // Serial ports on kernels from 6.5 sit on serial-base port and controller levels: the driver
-  // that matters is the one of the device above them.
-  fs::path hardware = device;
-  for (int level = 0; level < 3 && LinkName(hardware / "subsystem") == "serial-base"; ++level) {
-    if (!inside(hardware.parent_path())) break;
-    hardware = hardware.parent_path();
-  }
-  out.hardware = hardware;
-  out.driver = LinkName(hardware / "driver");
-  if (out.driver.empty()) out.driver = UeventValue(hardware / "uevent", "DRIVER");
-  out.subsystem = LinkName(hardware / "subsystem");
-  if (out.subsystem == "pnp") out.pnp_id = ReadAttribute(hardware / "id").value_or("");
-  out.pnp_id = out.pnp_id.substr(0, out.pnp_id.find('\n'));
-
-  // The USB device: the level that carries idVendor, one to five levels up (the tty's `device`
-  // is the interface for ACM, the usb-serial port below it for ttyUSB).
-  fs::path below = device;
-  fs::path level = device;
-  for (int step = 0; step <= 5 && inside(level); ++step) {
-    if (const auto vendor = ReadAttribute(level / "idVendor")) {
-      out.vendor_id = *vendor;
-      out.product_id = ReadAttribute(level / "idProduct").value_or("");
-      out.revision = ReadAttribute(level / "bcdDevice").value_or("");
-      out.manufacturer = ReadAttribute(level / "manufacturer").value_or("");
-      out.product = ReadAttribute(level / "product").value_or("");
-      out.serial = ReadAttribute(level / "serial").value_or("");
-      out.usb_port = level.filename().string();
-      if (step > 0) out.interface_number = ReadAttribute(below / "bInterfaceNumber").value_or("");
-      return;
-    }
-    below = level;
-    level = level.parent_path();
-  }
-}
-
-}  // namespace
-
-PortMap::PortMap(PortMapRoots roots) : roots_(std::move(roots)) {}
-
-fs::path PortMap::LinkPath(int number) const {
-  return roots_.map / ("COM" + std::to_string(number));
-}
-
-std::vector<SerialDevice> PortMap::Devices() const {
-  std::vector<SerialDevice> devices;
-  const auto by_id = ByIdLinks(roots_.dev);
-  std::error_code ec;
-  const fs::path classes = roots_.sys / "class" / "tty";
-  const fs::path sys_root = fs::weakly_canonical(roots_.sys, ec);
-  for (auto it = fs::directory_iterator(classes, ec); !ec && it != fs::directory_iterator();
-       it.increment(ec)) {
-    const fs::path entry = it->path();
-    SerialDevice d;
-    d.name = entry.filename().string();
-    if (d.name.empty() || d.name.front() == '.') continue;
-    std::error_code e;
-    const fs::path device = fs::canonical(entry / "device", e);
-    if (e) continue;  // no device behind it: a virtual terminal, a pty master, ...
-    bool is_virtual = false;
-    for (const auto& part : device.lexically_relative(sys_root)) {
-      is_virtual = is_virtual || part == "virtual";
-    }
-    if (is_virtual) continue;
-
-    // A name that would lead out of /dev, or hold a NUL (a path ends there, so the node opened
-    // and linked would be another one), is not taken: the tty's own name is.
-    std::string node_name = UeventValue(entry / "uevent", "DEVNAME");
-    if (node_name.empty() || node_name.front() == '/' ||
-        node_name.find("..") != std::string::npos || node_name.find('\0') != std::string::npos)
-      node_name = d.name;
-    d.node = roots_.dev / node_name;
-
-    if (const int k = TtySIndex(d.name); k >= 0) {
-      // 8250 ports have a `type`: 0 is a phantom node with no UART behind it. A ttyS without
-      // one comes from another driver and is numbered as any other device.
-      const fs::path type_file = entry / "type";
-      if (fs::exists(fs::symlink_status(type_file, e))) {
-        const auto type = ReadAttribute(type_file);
-        int value = 0;
-        if (!type ||
-            std::from_chars(type->data(), type->data() + type->size(), value).ec != std::errc())
-          continue;  // unreadable: cannot tell, leave it out
-        if (value == 0) continue;
-        d.fixed_number = k + 1;
-      }
-    }
-    d.present = NodeExists(d.node);
-    DescribeHardware(roots_.sys, device, d);
-    const Place node = PlaceOf(d.node);
-    for (const auto& [link, target] : by_id) {
-      if (target.Same(node)) {
-        d.by_id = link;
-        break;
-      }
-    }
-    devices.push_back(std::move(d));
-  }
-  std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
-    return NaturalLess(a.name, b.name);
-  });
-  // Ttys that name one device node (through their DEVNAME lines) are one port; the first in name
-  // order stands for it. Otherwise the other one would take a new number at every survey, since
-  // its link reads as the first one's.
-  std::vector<SerialDevice> unique;
-  std::vector<Place> nodes;
-  for (SerialDevice& d : devices) {
-    const Place node = PlaceOf(d.node);
-    if (std::any_of(nodes.begin(), nodes.end(), [&](const Place& p) { return p.Same(node); })) {
-      continue;
-    }
-    nodes.push_back(node);
-    unique.push_back(std::move(d));
-  }
-  return unique;
-}
-
-namespace {
-
 struct Link {
   fs::path target;
   bool present = false;
   int source = -1;
 };
 
-// The sysfs device a path leads to, or -1.
-int DeviceAt(const fs::path& target, const std::vector<SerialDevice>& devices,
-             const std::vector<Place>& places) {
-  const Place place = PlaceOf(target);
-  for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (place.Same(places[i]) ||
-        (!devices[i].by_id.empty() && place.lexical == devices[i].by_id.lexically_normal()))
-      return static_cast<int>(i);
+// What a link of the map leads to: one of the survey's devices, by udev's names or its node.
+class Matcher {
+ public:
+  Matcher(files::FileTree& tree, const PortMapRoots& roots,
+          const std::vector<SerialDevice>& devices)
+      : tree_(tree),
+        devices_(devices),
+        by_path_((roots.dev / "serial" / "by-path").lexically_normal()) {
+    for (const SerialDevice& d : devices) places_.push_back(PlaceOf(tree, d.node));
   }
-  return -1;
+
+  Link LinkTo(const fs::path& target) const {
+    Link link{target, detail::NodeExists(tree_, target), -1};
+    const Place place = PlaceOf(tree_, target);
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+      const SerialDevice& d = devices_[i];
+      if (!place.Same(places_[i]) && !Names(place.lexical, d.by_id) &&
+          !Names(place.lexical, d.by_path))
+        continue;
+      // A socket's number is not for a device that follows its own by-id name from socket to
+      // socket: that one is not present while such a device sits there.
+      if (detail::Inside(place.lexical, by_path_) && !d.BySocket() && !d.by_id.empty()) {
+        link.present = false;
+        return link;
+      }
+      link.source = static_cast<int>(i);
+      return link;
+    }
+    return link;
+  }
+
+  // Whether a link to `target`, which leads to device `i`, is to be moved to the device's own
+  // name: a USB device's bare node (linked before udev had named it), or the by-id name of a
+  // device without a serial number (which names only its model).
+  bool Outdated(const fs::path& target, int i) const {
+    const SerialDevice& d = devices_[static_cast<std::size_t>(i)];
+    const fs::path have = target.lexically_normal();
+    const fs::path want = d.LinkTarget().lexically_normal();
+    const fs::path node = d.node.lexically_normal();
+    if (have == want || want == node) return false;
+    if (have == node) return d.usb();
+    return d.BySocket() && Names(have, d.by_id);
+  }
+
+ private:
+  static bool Names(const fs::path& lexical, const fs::path& name) {
+    return !name.empty() && lexical == name.lexically_normal();
+  }
+
+  files::FileTree& tree_;
+  const std::vector<SerialDevice>& devices_;
+  std::vector<Place> places_;
+  fs::path by_path_;
+};
+
+// A side file: "<pid>\n<target>\n".
+std::string OwnerText(int pid, const fs::path& target) {
+  return std::to_string(pid) + "\n" + target.string() + "\n";
+}
+
+std::optional<std::pair<int, fs::path>> ParseOwner(std::string_view text) {
+  const std::size_t line = text.find('\n');
+  if (line == std::string_view::npos || text.size() < line + 2 || text.back() != '\n')
+    return std::nullopt;
+  int pid = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + line, pid);
+  if (ec != std::errc() || end != text.data() + line || pid <= 0) return std::nullopt;
+  return std::pair{pid, fs::path(std::string(text.substr(line + 1, text.size() - line - 2)))};
 }
 
 }  // namespace
 
+PortMap::PortMap(PortMapRoots roots)
+    : roots_(std::move(roots)), files_(roots_.files ? roots_.files : files::RealFileTree()) {}
+
+fs::path PortMap::LinkPath(int number) const {
+  return roots_.map / ("COM" + std::to_string(number));
+}
+
+fs::path PortMap::OwnerPath(int number) const {
+  return roots_.map / (".COM" + std::to_string(number) + ".owner");
+}
+
+bool PortMap::Relink(int number, const fs::path& target) const {
+  // A new link under a temporary name, renamed over the old one: the name never goes missing.
+  files::FileTree& tree = *files_;
+  const fs::path temp =
+      roots_.map / (".COM" + std::to_string(number) + ".new" + std::to_string(::getpid()));
+  tree.Remove(temp);
+  if (tree.Symlink(target, temp) != 0) return false;
+  if (tree.Rename(temp, LinkPath(number)) == 0) return true;
+  tree.Remove(temp);
+  return false;
+}
+
+void PortMap::RemoveOrphans() const {
+  files::FileTree& tree = *files_;
+  constexpr std::string_view kSuffix = ".owner";
+  for (const std::string& name : tree.List(roots_.map)) {
+    if (name.size() <= kSuffix.size() + 1 || name.front() != '.' ||
+        name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+      continue;
+    const std::string port = name.substr(1, name.size() - kSuffix.size() - 1);
+    const auto n = ParsePortName(port);
+    if (!n || port != "COM" + std::to_string(*n)) continue;
+    const auto text = tree.Read(roots_.map / name, 4096);
+    const auto owner = text ? ParseOwner(*text) : std::nullopt;
+    // Unreadable or not of this form: someone else's file, left alone.
+    if (!owner || tree.ProcessRuns(owner->first)) continue;
+    // Only while it still points where its owner left it: a link pointed elsewhere since is
+    // someone else's now.
+    if (tree.ReadLink(LinkPath(*n)) == owner->second) tree.Remove(LinkPath(*n));
+    tree.Remove(roots_.map / name);
+  }
+}
+
 Survey PortMap::Take() const {
+  files::FileTree& tree = *files_;
+  RemoveOrphans();
   Survey survey;
   survey.devices = Devices();
   const auto& devices = survey.devices;
-  std::vector<Place> places;
-  for (const SerialDevice& d : devices) places.push_back(PlaceOf(d.node));
+  const Matcher match(tree, roots_, devices);
 
   // The links: only names COM<n> written exactly so.
   std::map<int, Link> links;
   std::set<int> taken;  // names in use by anything, links or not
-  std::error_code ec;
-  for (auto it = fs::directory_iterator(roots_.map, ec); !ec && it != fs::directory_iterator();
-       it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  for (const std::string& name : tree.List(roots_.map)) {
     const auto n = ParsePortName(name);
     if (!n || name != "COM" + std::to_string(*n)) continue;
     taken.insert(*n);
-    const auto target = LinkTarget(it->path());
-    if (!target) continue;
-    links[*n] = Link{*target, NodeExists(*target), DeviceAt(*target, devices, places)};
+    if (const auto target = detail::LinkTarget(tree, roots_.map / name))
+      links[*n] = match.LinkTo(*target);
   }
+
+  // Links made while a better name was missing are moved to it, keeping their number, unless
+  // another link of the device names it already.
+  for (auto& [n, link] : links) {
+    const int source = link.source;
+    if (source < 0 || !match.Outdated(link.target, source)) continue;
+    const fs::path& want = devices[static_cast<std::size_t>(source)].LinkTarget();
+    const bool named = std::any_of(links.begin(), links.end(), [&](const auto& other) {
+      return other.second.source == source &&
+             other.second.target.lexically_normal() == want.lexically_normal();
+    });
+    if (!named && Relink(n, want)) link.target = want;
+  }
+
   std::vector<bool> mapped(devices.size(), false);
   std::set<int> fixed;
   for (const auto& [n, link] : links) {
@@ -347,13 +207,15 @@ Survey PortMap::Take() const {
     if (d.fixed_number > 0) fixed.insert(d.fixed_number);
   }
 
-  // Numbers for devices seen for the first time.
+  // Numbers for devices seen for the first time, and for real ttyS ports whose name a link
+  // holds (they would vanish from the list otherwise).
   std::map<int, int> for_this_run;  // number -> device, where no link could be made
   bool writable = true;
   bool made_folder = false;
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const SerialDevice& d = devices[i];
-    if (d.fixed_number > 0 || mapped[i] || !d.present) continue;
+    if (mapped[i] || !d.present) continue;
+    if (d.fixed_number > 0 && !taken.count(d.fixed_number)) continue;
     for (int n = kFirstAssigned; n <= kHighestAssigned; ++n) {
       if (fixed.count(n) || taken.count(n) || for_this_run.count(n)) continue;
       if (!writable) {
@@ -361,12 +223,11 @@ Survey PortMap::Take() const {
         break;
       }
       const fs::path link = LinkPath(n);
-      int error = ::symlink(d.LinkTarget().c_str(), link.c_str()) == 0 ? 0 : errno;
+      int error = tree.Symlink(d.LinkTarget(), link);
       if (error == ENOENT && !made_folder) {
         made_folder = true;
-        std::error_code mkdir_ec;
-        fs::create_directories(roots_.map, mkdir_ec);
-        error = ::symlink(d.LinkTarget().c_str(), link.c_str()) == 0 ? 0 : errno;
+        tree.CreateDirectories(roots_.map);
+        error = tree.Symlink(d.LinkTarget(), link);
       }
       if (error == 0) {
         taken.insert(n);
@@ -376,10 +237,9 @@ Survey PortMap::Take() const {
       if (error == EEXIST) {
         // Another program took the name just now: maybe for this very device.
         taken.insert(n);
-        if (const auto target = LinkTarget(link)) {
-          const int source = DeviceAt(*target, devices, places);
-          links[n] = Link{*target, NodeExists(*target), source};
-          if (source == static_cast<int>(i)) break;
+        if (const auto target = detail::LinkTarget(tree, link)) {
+          links[n] = match.LinkTo(*target);
+          if (links[n].source == static_cast<int>(i)) break;
         }
         continue;
       }
@@ -414,61 +274,72 @@ std::vector<Entry> PortMap::List() const { return Take().entries; }
 std::optional<fs::path> PortMap::Resolve(std::string_view port_name) const {
   const auto n = ParsePortName(port_name);
   if (!n) return std::nullopt;
-  if (auto target = LinkTarget(LinkPath(*n))) return target;
+  RemoveOrphans();  // a pseudo-terminal a gone program left may be another's now
+  if (auto target = detail::LinkTarget(*files_, LinkPath(*n))) return target;
   for (Entry& entry : List()) {
     if (entry.number == *n) return std::move(entry.device);
   }
   return std::nullopt;
 }
 
-bool PortMap::IsRealTtyS(int k) const {
-  if (k < 0) return false;
-  const auto type =
-      ReadAttribute(roots_.sys / "class" / "tty" / ("ttyS" + std::to_string(k)) / "type");
-  int value = 0;
-  if (!type ||
-      std::from_chars(type->data(), type->data() + type->size(), value).ec != std::errc() ||
-      value == 0)
-    return false;
-  return NodeExists(roots_.dev / ("ttyS" + std::to_string(k)));
-}
-
-bool PortMap::Register(int number, const fs::path& device) const {
-  std::error_code ec;
-  if (number < 1 || fs::exists(fs::symlink_status(LinkPath(number), ec))) {
+bool PortMap::Register(int number, const fs::path& device, int owner) const {
+  files::FileTree& tree = *files_;
+  if (number < 1 || tree.LinkStatus(LinkPath(number)) != files::Kind::kNone) {
     errno = EEXIST;
     return false;
   }
-  fs::create_directories(roots_.map, ec);
+  tree.CreateDirectories(roots_.map);
+  // The side file first, so that the link is never without it while its owner runs.
+  const std::string side = OwnerText(owner, device);
+  if (owner > 0) tree.WriteFile(OwnerPath(number), side);
   // symlink() fails when the name exists, so two programs cannot take the same number.
-  return ::symlink(device.c_str(), LinkPath(number).c_str()) == 0;
+  const int error = tree.Symlink(device, LinkPath(number));
+  if (error != 0) {
+    if (owner > 0 && tree.Read(OwnerPath(number), 4096) == side) tree.Remove(OwnerPath(number));
+    errno = error;
+    return false;
+  }
+  // Again, in case a program that lost the name to us had written its own meanwhile.
+  if (owner > 0) tree.WriteFile(OwnerPath(number), side);
+  return true;
 }
 
-std::optional<int> PortMap::RegisterLowestFree(const fs::path& device, int first) const {
+std::optional<int> PortMap::RegisterLowestFree(const fs::path& device, int first, int owner) const {
   for (int n = std::max(first, 1); n <= kHighestAssigned; ++n) {
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(LinkPath(n), ec)) || IsRealTtyS(n - 1)) continue;
-    if (Register(n, device)) return n;
+    if (files_->LinkStatus(LinkPath(n)) != files::Kind::kNone || IsRealTtyS(n - 1)) continue;
+    if (Register(n, device, owner)) return n;
     if (errno != EEXIST) return std::nullopt;
   }
   return std::nullopt;
 }
 
+bool PortMap::Repoint(int number, const fs::path& from, const fs::path& to, int owner) const {
+  const auto current = detail::LinkTarget(*files_, LinkPath(number));
+  if (!current || *current != from) return false;  // someone else's link now
+  if (owner > 0) files_->WriteFile(OwnerPath(number), OwnerText(owner, to));
+  return Relink(number, to);
+}
+
 void PortMap::Unregister(int number, const fs::path& device) const {
-  const fs::path link = LinkPath(number);
-  const auto target = LinkTarget(link);
-  if (target && *target == device) {
-    std::error_code ec;
-    fs::remove(link, ec);
-  }
+  files::FileTree& tree = *files_;
+  const auto target = detail::LinkTarget(tree, LinkPath(number));
+  if (target && *target == device) tree.Remove(LinkPath(number));
+  const auto text = tree.Read(OwnerPath(number), 4096);
+  if (const auto owner = text ? ParseOwner(*text) : std::nullopt; owner && owner->second == device)
+    tree.Remove(OwnerPath(number));
 }
 
 std::optional<fs::path> Resolve(std::string_view port_name) { return PortMap().Resolve(port_name); }
 bool IsRealTtyS(int k) { return PortMap().IsRealTtyS(k); }
 std::vector<Entry> List() { return PortMap().List(); }
-bool Register(int number, const fs::path& device) { return PortMap().Register(number, device); }
-std::optional<int> RegisterLowestFree(const fs::path& device, int first) {
-  return PortMap().RegisterLowestFree(device, first);
+bool Register(int number, const fs::path& device, int owner) {
+  return PortMap().Register(number, device, owner);
+}
+std::optional<int> RegisterLowestFree(const fs::path& device, int first, int owner) {
+  return PortMap().RegisterLowestFree(device, first, owner);
+}
+bool Repoint(int number, const fs::path& from, const fs::path& to, int owner) {
+  return PortMap().Repoint(number, from, to, owner);
 }
 void Unregister(int number, const fs::path& device) { PortMap().Unregister(number, device); }
 

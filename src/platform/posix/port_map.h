@@ -5,15 +5,30 @@
 // read and edit it with `ls -l` and `ln -s`.
 //
 // - A real 8250-type port /dev/ttyS<k> (the kernel knows its UART type) is COM<k+1> without a
-//   link. The phantom ttyS nodes the 8250 driver creates in advance are not ports.
+//   link. The phantom ttyS nodes the 8250 driver creates in advance are not ports. When a link
+//   holds that name, the port is given a number as any other device.
 // - Every other serial device in /sys/class/tty with a device behind it (USB serial, ACM,
-//   on-board UARTs) gets the lowest free number from 3 up the first time it is seen, and keeps
-//   it: a link COM<n> is made to its /dev/serial/by-id path when it has one (so the same adapter
-//   is the same COM number after a re-plug), else to its /dev node.
-// - A dangling link is a port that is not present now: not listed as present, number kept.
-// - Links are never rewritten: a link the user made always wins. A device some link already
-//   points at (by its by-id path, its node, or any other path to the same node) gets no second
-//   number, and a real ttyS that a link points at is known by that link's name only.
+//   on-board UARTs, and Bluetooth ports bound with `rfcomm bind`, which wait in devices/virtual
+//   until opened) gets the lowest free number from 3 up the first time it is seen, and keeps it.
+//   Its link names the device as udev does, so the number follows the device:
+//   - a USB device with a serial number: its /dev/serial/by-id path (the same adapter is the
+//     same number in any socket);
+//   - a USB device without one: its /dev/serial/by-path path, the socket it sits in (udev's
+//     by-id name then names only the model, and two such adapters would share it); the same
+//     adapter in the same socket keeps its number, another socket gives it that socket's;
+//   - anything else, or while udev has not made these names: its /dev node.
+// - A link to a USB device's bare node is moved to the device's name above once udev has made
+//   it, and a by-id link to a device without a serial number to its by-path name; the number
+//   stays. No other link is ever rewritten: a link the user made always wins.
+// - A dangling link is a port that is not present now: not listed as present, number kept. A
+//   by-path link whose socket now holds a device that follows its by-id name is not present
+//   either.
+// - A device some link already points at (by its udev names, its node, or any other path to
+//   the same node) gets no second number, and a real ttyS that a link points at is known by
+//   that link's name only.
+// - A link made for a running program (veldoran-sim) has a side file .COM<n>.owner naming the
+//   process and the target; once the process is gone the next survey removes the link, unless
+//   it has been pointed elsewhere since.
 // - Where the map folder cannot be written, a new device still gets a number for the run (the
 //   lowest free one); it becomes its lasting number once the folder can take the link.
 //
@@ -21,21 +36,28 @@
 // device: a link is made with symlink(), which fails when the name exists, and the name is then
 // read to see whose it is. Broken entries (unreadable sysfs files, weird names such as COM0,
 // COM007, com3 or COMx, links to nowhere, link loops) are skipped.
+//
+// Everything is read and written through a files::FileTree: the real file system unless the
+// roots name another.
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/file_tree.h"
+
 namespace veldoran::portmap {
 
 // Where the map reads the system and keeps its links. Tests point these into a temporary folder.
 struct PortMapRoots {
-  std::filesystem::path sys = "/sys";  // sysfs: class/tty/...
-  std::filesystem::path dev = "/dev";  // device nodes and serial/by-id/
-  std::filesystem::path map;           // the folder of COM<n> links
+  std::filesystem::path sys = "/sys";                // sysfs: class/tty/...
+  std::filesystem::path dev = "/dev";                // device nodes and serial/by-id/
+  std::filesystem::path map;                         // the folder of COM<n> links
+  std::shared_ptr<files::FileTree> files = nullptr;  // where they are; null: the real ones
 
   // /sys, /dev and Directory(), read from the environment now.
   static PortMapRoots Default();
@@ -58,6 +80,7 @@ struct SerialDevice {
   std::string name;                // tty name: ttyUSB0
   std::filesystem::path node;      // <dev>/ttyUSB0
   std::filesystem::path by_id;     // <dev>/serial/by-id/usb-...; empty when it has none
+  std::filesystem::path by_path;   // <dev>/serial/by-path/pci-...; empty when it has none
   std::filesystem::path hardware;  // the device in sysfs (resolved), past serial-base levels
   bool present = false;            // its device node exists now
   int fixed_number = 0;            // n of COM<n> for a real ttyS, else 0
@@ -70,8 +93,14 @@ struct SerialDevice {
   std::string interface_number;                 // bInterfaceNumber of its interface (hex)
   std::string usb_port;                         // the USB device's place on the bus: 1-1.2
   bool usb() const { return !vendor_id.empty(); }
-  // The path a new link points at: the by-id path when there is one, else the node.
-  const std::filesystem::path& LinkTarget() const { return by_id.empty() ? node : by_id; }
+  // A USB device without a serial number is told apart by its socket, not by its by-id name.
+  bool BySocket() const { return usb() && serial.empty(); }
+  // The path a new link points at: the by-path path of a device told apart by its socket, the
+  // by-id path of any other, else (no such name) the node.
+  const std::filesystem::path& LinkTarget() const {
+    const std::filesystem::path& name = BySocket() ? by_path : by_id;
+    return name.empty() ? node : name;
+  }
 };
 
 struct Entry {
@@ -113,28 +142,44 @@ class PortMap {
 
   // Links COM<number> to `device` unless a link of that name exists (dangling or not). A link
   // takes precedence over a real ttyS of the same number, so asking for COM1 explicitly shadows
-  // /dev/ttyS0. Creates the directory when needed. False when taken or on error.
-  bool Register(int number, const std::filesystem::path& device) const;
+  // /dev/ttyS0. Creates the directory when needed. False when taken or on error. With an
+  // `owner` (a process id), the link is that process's: removed by a survey once it is gone.
+  bool Register(int number, const std::filesystem::path& device, int owner = 0) const;
 
   // Links the lowest free COM<n>, n >= `first`, to `device`, passing over the numbers of real
   // ttyS ports; returns n, or nothing on error.
-  std::optional<int> RegisterLowestFree(const std::filesystem::path& device, int first = 1) const;
+  std::optional<int> RegisterLowestFree(const std::filesystem::path& device, int first = 1,
+                                        int owner = 0) const;
 
-  // Removes the link COM<number> if it still points at `device`.
+  // Points the link COM<number> at `to` if it points at `from` now, in one step (the name never
+  // goes missing), keeping its owner's side file in step. False when it is another's link now.
+  bool Repoint(int number, const std::filesystem::path& from, const std::filesystem::path& to,
+               int owner = 0) const;
+
+  // Removes the link COM<number> if it still points at `device`, and its side file.
   void Unregister(int number, const std::filesystem::path& device) const;
 
  private:
   std::filesystem::path LinkPath(int number) const;
+  std::filesystem::path OwnerPath(int number) const;
+  // Replaces the link COM<number> by one to `target` in one step.
+  bool Relink(int number, const std::filesystem::path& target) const;
+  // Removes the links whose owner is gone.
+  void RemoveOrphans() const;
 
   PortMapRoots roots_;
+  std::shared_ptr<files::FileTree> files_;
 };
 
 // The same on the default roots, read from the environment at each call.
 std::optional<std::filesystem::path> Resolve(std::string_view port_name);
 bool IsRealTtyS(int k);
 std::vector<Entry> List();
-bool Register(int number, const std::filesystem::path& device);
-std::optional<int> RegisterLowestFree(const std::filesystem::path& device, int first = 1);
+bool Register(int number, const std::filesystem::path& device, int owner = 0);
+std::optional<int> RegisterLowestFree(const std::filesystem::path& device, int first = 1,
+                                      int owner = 0);
+bool Repoint(int number, const std::filesystem::path& from, const std::filesystem::path& to,
+             int owner = 0);
 void Unregister(int number, const std::filesystem::path& device);
 
 }  // namespace veldoran::portmap
