@@ -29,6 +29,7 @@
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
 #include "site/lockers_status.h"
+#include "site/read_archive.h"
 #include "site/site_database.h"
 #include "ui/focus_style.h"
 #include "ui/page_control.h"
@@ -222,6 +223,7 @@ void TForm1::BuildSiteRecords() {
   // Beside the names of StringGrid2 (rows 20 px apart below its heading row).
   lockers_status_ = std::make_unique<site::LockersStatus>(*site_db_, Users, TabSheet3, 376, 38, 20,
                                                           LabelCardsNotice);
+  read_archive_ = std::make_unique<site::ReadArchive>(*site_db_, Users);
   card_upload_->SetOnFinished([this](int controller_number, bool ok) {
     lockers_status_->UploadFinished(controller_number, ok,
                                     protocol::DateTimeToControllerSeconds(services_.clock->Now()));
@@ -497,7 +499,17 @@ void TForm1::Timer1Timer() {
 }
 void TForm1::Timer2Timer() { connection_->PauseEnded(); }
 void TForm1::Button3Click() { event_log_->ReadEvents(); }
-void TForm1::Button5Click() { event_log_->ClearMemory(); }
+void TForm1::Button5Click() {
+  // Events not in the archive yet would be lost: ask first.
+  if (spComm1->Active()) {
+    const int unread = read_archive_->Unread(ControllerNumber, EventCount);
+    if (unread > 0 && !services_.dialogs->AskYesNo(site::ClearQuestion(unread))) return;
+  }
+  if (event_log_->ClearMemory()) {
+    read_archive_->Cleared(ControllerNumber,
+                           protocol::DateTimeToControllerSeconds(services_.clock->Now()));
+  }
+}
 void TForm1::Button6Click() { event_log_->SetClock(); }
 void TForm1::Button17Click() { card_upload_->Upload(); }
 void TForm1::Button11Click() { lockers_page_->RenameSelectedLocker(); }
@@ -505,6 +517,8 @@ void TForm1::Button16Click() { lockers_page_->ProgramControllerNumber(); }
 
 void TForm1::FillEventsGrid() {
   link::FillEventsGrid(Events, EventCount, *StringGrid3, *StringGrid1);
+  read_archive_->ReadCompleted(Events, EventCount, ControllerNumber,
+                               protocol::DateTimeToControllerSeconds(services_.clock->Now()));
 }
 
 }  // namespace veldoran::app

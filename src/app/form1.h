@@ -44,6 +44,7 @@ class UsersPage;
 }  // namespace veldoran::records
 namespace veldoran::site {
 class LockersStatus;
+class ReadArchive;
 class SiteDatabase;
 }  // namespace veldoran::site
 namespace veldoran::serial {
@@ -209,6 +210,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<records::UsersPage> users_page_;
   std::unique_ptr<site::SiteDatabase> site_db_;
   std::unique_ptr<site::LockersStatus> lockers_status_;
+  std::unique_ptr<site::ReadArchive> read_archive_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
   std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;

@@ -135,6 +135,7 @@ void ReceiveDispatcher::EventRecord() {
     e.LockerNumber = state_.ControllerNumber;
     e.Location = controls_.StringGrid2->Cell(1, state_.ControllerNumber);
     e.UserSlot = p::HexByteValue(p::event_record::kUserSlot.In(rx));
+    e.ClockValue = p::HexClockValue(p::event_record::kClock.In(rx));
   }
   rx.erase(0, p::event_record::kLength);
   MoveTo(controls_.ProgressBar2, slot / 10);

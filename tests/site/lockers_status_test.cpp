@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "site/history.h"
 #include "site/site_database.h"
 #include "support/window_fixture.h"
 #include "ui/string_grid.h"
@@ -77,6 +78,60 @@ TEST(LockersStatusTexts, NameTheLockerAndTheCounts) {
   EXPECT_EQ(NoticeText(10, {Kind::Stale, 0, 1}), "Karty w szafce nr 10 nieaktualne");
   EXPECT_EQ(NoticeText(2, {Kind::Current, 0, 0}), "");
   EXPECT_EQ(StateText({}), "nieznane");
+}
+
+}  // namespace
+}  // namespace veldoran::site
+
+namespace veldoran::site {
+namespace {
+
+class ReadArchiveTest : public LockersStatusTest {
+ protected:
+  // A status query answered: EventCount follows the controller's memory.
+  void Status() {
+    Form().Timer1Timer();
+    SettleDeliveries();
+    ProcessUntil([] { return false; }, std::chrono::milliseconds(50));
+  }
+  void Read() {
+    const auto before = dialogs_.messages.size();
+    Form().Button3Click();
+    ASSERT_TRUE(ProcessUntil([&] {
+      return dialogs_.messages.size() > before && dialogs_.messages.last().startsWith("Odczytano");
+    }));
+  }
+};
+
+TEST_F(ReadArchiveTest, AReadIsArchivedOnceAndClearingAsksOnlyForUnreadEvents) {
+  controller_.model().AddRandomEvents(2);
+  Status();
+  ASSERT_EQ(Form().EventCount, 2);
+  // Nothing read yet: the question names the two, and "Nie" keeps them.
+  dialogs_.question_answers = {false};
+  Form().Button5Click();
+  ASSERT_EQ(dialogs_.questions.size(), 1);
+  EXPECT_TRUE(dialogs_.questions[0].contains("nieodczytane: 2"))
+      << dialogs_.questions[0].toStdString();
+  EXPECT_EQ(controller_.model().Events().size(), 2u);
+
+  Read();
+  Read();  // the same memory again
+  SiteDatabase db(dir_ / kDatabaseFileName);
+  db.Open();
+  EXPECT_EQ(History(db).Count({}), 2);
+  // All read: cleared without a question.
+  Form().Button5Click();
+  EXPECT_EQ(dialogs_.questions.size(), 1);
+  EXPECT_EQ(dialogs_.messages.last(), "Pamięć została zwolniona.");
+  EXPECT_TRUE(controller_.model().Events().empty());
+  // A new event after the clear is unread again.
+  controller_.model().AddRandomEvents(1);
+  Status();
+  dialogs_.question_answers = {false};
+  Form().Button5Click();
+  ASSERT_EQ(dialogs_.questions.size(), 2);
+  EXPECT_TRUE(dialogs_.questions[1].contains("nieodczytane: 1"));
 }
 
 }  // namespace
