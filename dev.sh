@@ -13,6 +13,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev libgtest-dev
           libgmock-dev
           fonts-wine fonts-dejavu-extra qt6-translations-l10n python3-serial
+          libqt6sql6-sqlite  # the site database (Veldoran.db) through Qt SQL
           # the Windows cross build and its tests under Wine (cmake --preset mingw)
           g++-mingw-w64-x86-64-posix googletest wine wine64 locales)
 

@@ -19,6 +19,7 @@
 #include "link/csv_export.h"
 #include "link/event_log.h"
 #include "link/events_grid.h"
+#include "link/protocol.h"
 #include "link/receive_dispatcher.h"
 #include "records/card_upload.h"
 #include "records/config.h"
@@ -29,6 +30,9 @@
 #include "records/users_page.h"
 #include "serial/qt/qt_main_thread.h"
 #include "serial/spcomm.h"
+#include "site/lockers_status.h"
+#include "site/read_archive.h"
+#include "site/site_database.h"
 #include "ui/focus_style.h"
 #include "ui/page_control.h"
 #include "ui/status_bar.h"
@@ -157,7 +161,9 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
       records::LockersPageControls{StringGrid2, Edit7, heartbeat}, *spComm1, *this,
       *services_.dialogs, *services_.clock, *services_.main_thread,
       [this] { UpdateLockerCaptions(); }, [this] { SaveConfig(); });
+  BuildSiteRecords();
   FormCreate();
+  lockers_status_->Refresh();
   ConnectHandlers();
   if (services_.watch_devices) {
     device_watch_ = std::make_unique<discovery::DeviceChangeWatch>(
@@ -213,6 +219,27 @@ void TForm1::KeepPickedPort() {
       QStringLiteral("Unable to write to %1.\n\n%2")
           .arg(QDir::toNativeSeparators(QString::fromStdString(records::ConfigPath().string())),
                QString::fromLocal8Bit(saved.error.c_str())));
+}
+
+void TForm1::BuildSiteRecords() {
+  site_db_ = std::make_unique<site::SiteDatabase>(records::ConfigPath().parent_path() /
+                                                  site::kDatabaseFileName);
+  ui::Dialogs* dialogs = services_.dialogs;
+  site_db_->SetOnProblem([dialogs](const QString& message) { dialogs->ShowMessage(message); });
+  site_db_->Open();
+  // Beside the names of StringGrid2 (rows 20 px apart below its heading row).
+  lockers_status_ = std::make_unique<site::LockersStatus>(*site_db_, Users, TabSheet3, 376, 38, 20,
+                                                          LabelCardsNotice);
+  read_archive_ = std::make_unique<site::ReadArchive>(*site_db_, Users);
+  card_upload_->SetOnFinished([this](int controller_number, bool ok) {
+    lockers_status_->UploadFinished(controller_number, ok,
+                                    protocol::DateTimeToControllerSeconds(services_.clock->Now()));
+    ShowCardsNotice();
+  });
+}
+
+void TForm1::ShowCardsNotice() {
+  lockers_status_->ShowConnection(spComm1->Active(), ControllerNumber);
 }
 
 TForm1::~TForm1() {
@@ -315,6 +342,11 @@ void TForm1::BuildWindow() {
       QFontMetrics(tahoma16b).horizontalAdvance(QStringLiteral("Połączono z szafką nr 10")) + 4);
   Label14->resize(Label14->minimumWidth(), Label14->height());
   SetTextColor(Label14, Qt::red);
+
+  LabelCardsNotice = Label(this, QString(), 500, 512, 336, 19, &tahoma16b);
+  LabelCardsNotice->setObjectName(QStringLiteral("LabelCardsNotice"));
+  SetTextColor(LabelCardsNotice, QColor(255, 160, 0));
+  LabelCardsNotice->hide();
 
   StatusBar1 = new ui::TStatusBar({150, 150, 100, 130, 150, 50}, this);
   StatusBar1->setGeometry(0, kClientHeight - 19, kClientWidth, 19);
@@ -444,7 +476,11 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::LoadConfig() { config_->LoadConfig(); }
-void TForm1::SaveConfig() { config_->SaveConfig(); }
+void TForm1::SaveConfig() {
+  config_->SaveConfig();
+  // The users may have changed: so may the lockers' states.
+  if (lockers_status_) lockers_status_->Refresh();
+}
 void TForm1::UpdateLockerCaptions() { config_->UpdateLockerCaptions(); }
 void TForm1::ShowSelectedUser() { users_page_->ShowSelectedUser(); }
 
@@ -461,12 +497,31 @@ void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::ui
   dispatcher_->Receive(Buffer, Received);
 }
 
-void TForm1::SpeedButton2Click() { connection_->Connect(); }
-void TForm1::SpeedButton1Click() { connection_->Disconnect(); }
-void TForm1::Timer1Timer() { connection_->HeartbeatTick(); }
+void TForm1::SpeedButton2Click() {
+  connection_->Connect();
+  ShowCardsNotice();
+}
+void TForm1::SpeedButton1Click() {
+  connection_->Disconnect();
+  ShowCardsNotice();
+}
+void TForm1::Timer1Timer() {
+  connection_->HeartbeatTick();
+  ShowCardsNotice();
+}
 void TForm1::Timer2Timer() { connection_->PauseEnded(); }
 void TForm1::Button3Click() { event_log_->ReadEvents(); }
-void TForm1::Button5Click() { event_log_->ClearMemory(); }
+void TForm1::Button5Click() {
+  // Events not in the archive yet would be lost: ask first.
+  if (spComm1->Active()) {
+    const int unread = read_archive_->Unread(ControllerNumber, EventCount);
+    if (unread > 0 && !services_.dialogs->AskYesNo(site::ClearQuestion(unread))) return;
+  }
+  if (event_log_->ClearMemory()) {
+    read_archive_->Cleared(ControllerNumber,
+                           protocol::DateTimeToControllerSeconds(services_.clock->Now()));
+  }
+}
 void TForm1::Button6Click() { event_log_->SetClock(); }
 void TForm1::Button17Click() { card_upload_->Upload(); }
 void TForm1::Button11Click() { lockers_page_->RenameSelectedLocker(); }
@@ -474,6 +529,8 @@ void TForm1::Button16Click() { lockers_page_->ProgramControllerNumber(); }
 
 void TForm1::FillEventsGrid() {
   link::FillEventsGrid(Events, EventCount, *StringGrid3, *StringGrid1);
+  read_archive_->ReadCompleted(Events, EventCount, ControllerNumber,
+                               protocol::DateTimeToControllerSeconds(services_.clock->Now()));
 }
 
 }  // namespace veldoran::app

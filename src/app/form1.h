@@ -43,6 +43,11 @@ class LockersPage;
 class UsersCsvPage;
 class UsersPage;
 }  // namespace veldoran::records
+namespace veldoran::site {
+class LockersStatus;
+class ReadArchive;
+class SiteDatabase;
+}  // namespace veldoran::site
 namespace veldoran::serial {
 class MainThread;
 class TObject;
@@ -133,7 +138,8 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   QButtonGroup* SpeedButtonGroup1;
   ui::TPageControl* PageControl1;
   QLabel* Label16;
-  QLabel* Label14;  // connection status
+  QLabel* Label14;           // connection status
+  QLabel* LabelCardsNotice;  // the connected locker's cards may not be current
   ui::TStatusBar* StatusBar1;
 
   // ---- Page "Zdarzenia" ----
@@ -194,6 +200,9 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void ConnectHandlers();
   // The operator picked a port in spDeviceBox1: it is opened again at the next start.
   void KeepPickedPort();
+  // The site database beside Config.ini, and the lockers' states it gives.
+  void BuildSiteRecords();
+  void ShowCardsNotice();
 
   Services services_;
   std::unique_ptr<serial::MainThread> own_main_thread_;
@@ -205,6 +214,9 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<records::Config> config_;
   std::unique_ptr<records::UsersPage> users_page_;
   std::unique_ptr<records::UsersCsvPage> users_csv_;
+  std::unique_ptr<site::SiteDatabase> site_db_;
+  std::unique_ptr<site::LockersStatus> lockers_status_;
+  std::unique_ptr<site::ReadArchive> read_archive_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
   std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;

@@ -30,14 +30,15 @@ void EventLog::ReadEvents() {
   com_.SendString(protocol::ReadEventsLine());
 }
 
-void EventLog::ClearMemory() {
-  if (!PortOpenGuard(com_, dialogs_)) return;
+bool EventLog::ClearMemory() {
+  if (!PortOpenGuard(com_, dialogs_)) return false;
   heartbeat_.Pause(2000);
   com_.SendString(protocol::ClearEventsLine());
   clock_.Sleep(500);
   state_.ReplySeen = false;
   main_thread_.ProcessMessages();
   dialogs_.ShowMessage(state_.ReplySeen ? QStringLiteral("Pamięć została zwolniona.") : kFailed);
+  return state_.ReplySeen;
 }
 
 void EventLog::SetClock() {

@@ -25,8 +25,8 @@ class EventLog {
   // "Odczytaj zdarzenia": asks for the event records and returns at once; the receive
   // dispatcher fills the table as they arrive and ends the read.
   void ReadEvents();
-  // "Kasuj zdarzenia z pamięci ": a status line must answer within 500 ms.
-  void ClearMemory();
+  // "Kasuj zdarzenia z pamięci ": a status line must answer within 500 ms. True when it did.
+  bool ClearMemory();
   // "Aktualizuj czas ": sets the clock, then a status query must be answered.
   void SetClock();
 

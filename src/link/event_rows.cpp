@@ -15,6 +15,7 @@ Tevent EventOf(const protocol::EventRecordReply& record, const ui::DateTimeForma
   e.LockerNumber = record.controller_number;
   e.Location = location;
   e.UserSlot = record.user_slot;
+  e.ClockValue = record.clock;
   return e;
 }
 

@@ -38,6 +38,7 @@ void CardUpload::Upload() {
   if (!link::PortOpenGuard(com_, dialogs_)) return;
   controls_.heartbeat.Pause(10000);
   state_.AckCount = 0;
+  const int controller_number = state_.ControllerNumber;
   for (int row = 1; row <= kUserCount; ++row) {
     const std::string code = SlotCode(*controls_.StringGrid3, row, state_.ControllerNumber);
     state_.LastSentCode = code;
@@ -47,7 +48,8 @@ void CardUpload::Upload() {
   }
   clock_.Sleep(50);
   com_.SendString(protocol::SetClockLine(protocol::DateTimeToControllerSeconds(clock_.Now())));
-  if (state_.AckCount == kUserCount) {
+  const bool all_acknowledged = state_.AckCount == kUserCount;
+  if (all_acknowledged) {
     dialogs_.ShowMessage(
         QStringLiteral("Zapisano %1 kodów kart i ustawiono zegar").arg(state_.SavedCount));
     controls_.ProgressBar1->setValue(0);
@@ -55,6 +57,7 @@ void CardUpload::Upload() {
     dialogs_.ShowMessage(QStringLiteral(
         "Wystąpił błąd podczas przesyłania danych. Kody kart nie zostały poprawnie zapisane."));
   }
+  if (on_finished_) on_finished_(controller_number, all_acknowledged);
 }
 
 }  // namespace veldoran::records

@@ -4,6 +4,8 @@
 // must be acknowledged within the 50 ms before the next one.
 #pragma once
 
+#include <functional>
+
 #include "link/heartbeat.h"
 #include "link/link_state.h"
 
@@ -37,6 +39,12 @@ class CardUpload {
 
   void Upload();
 
+  // Told after each upload that sent its lines: the controller number it wrote to and whether
+  // all 100 lines were acknowledged.
+  void SetOnFinished(std::function<void(int controller_number, bool ok)> on_finished) {
+    on_finished_ = std::move(on_finished);
+  }
+
  private:
   CardUploadControls controls_;
   serial::TspComm& com_;
@@ -44,6 +52,7 @@ class CardUpload {
   ui::Dialogs& dialogs_;
   ui::Clock& clock_;
   serial::MainThread& main_thread_;
+  std::function<void(int, bool)> on_finished_;
 };
 
 }  // namespace veldoran::records
