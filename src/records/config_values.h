@@ -6,7 +6,7 @@
 #include <QString>
 #include <array>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 
 namespace veldoran::ini {
 class Document;

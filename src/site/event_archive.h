@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 
 namespace veldoran::site {
 

@@ -4,8 +4,8 @@
 #include <QStringList>
 #include <QVariant>
 
-#include "link/day_count.h"
 #include "link/protocol.h"
+#include "platform/day_count.h"
 #include "site/site_database.h"
 
 namespace veldoran::site {

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "link/event_table.h"
-#include "records/user_table.h"
+#include "link/user_table.h"
 
 namespace veldoran::site {
 

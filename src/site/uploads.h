@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/user_table.h"
 #include "records/slot_codes.h"
-#include "records/user_table.h"
 
 namespace veldoran::site {
 

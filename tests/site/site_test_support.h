@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "records/user_table.h"
+#include "link/user_table.h"
 #include "site/event_archive.h"
 
 namespace veldoran::testing {
