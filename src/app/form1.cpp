@@ -20,6 +20,7 @@
 #include "link/event_log.h"
 #include "link/events_grid.h"
 #include "link/receive_dispatcher.h"
+#include "records/card_code_check.h"
 #include "records/card_upload.h"
 #include "records/config.h"
 #include "records/lockers_page.h"
@@ -358,6 +359,9 @@ void TForm1::BuildUsersPage() {
   Edit9 = Edit(GroupBox2, 64, 48, 121, 21);
   Label3 = Label(GroupBox2, QStringLiteral("Kod karty"), 8, 76);
   Edit6 = Edit(GroupBox2, 64, 76, 121, 21);
+  CardCodeHint = Label(GroupBox2, QString(), 192, 64, 138, 38);
+  CardCodeHint->setWordWrap(true);
+  SetTextColor(CardCodeHint, QColor(0xC0, 0, 0));
   Button14 = Button(GroupBox2, QStringLiteral("Zapisz"), 64, 104, 75, 25);
   Button15 = Button(GroupBox2, QStringLiteral("Usuń"), 144, 104, 75, 25);
 
@@ -378,6 +382,8 @@ void TForm1::BuildUsersPage() {
   StringGrid3 = new ui::TStringGrid(5, 101, TabSheet2);
   StringGrid3->setGeometry(368, 24, 337, 377);
   StringGrid3->SetRowHeight(20);
+  records::WatchCardCodeField(Edit6, CardCodeHint);
+  records::MarkUnsendableCardCodes(*StringGrid3, 3);
   Button17 =
       Button(TabSheet2, QStringLiteral("Prześlij kody kart do kontrolera"), 368, 408, 337, 25);
   ProgressBar1 = ProgressBar(TabSheet2, 368, 440, 337, 17);

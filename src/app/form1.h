@@ -152,6 +152,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   QLineEdit* Edit9;
   QLabel* Label3;
   QLineEdit* Edit6;
+  QLabel* CardCodeHint;  // shown while Edit6 holds a code that is never sent
   QPushButton* Button14;
   QPushButton* Button15;
   QGroupBox* GroupBox1;
