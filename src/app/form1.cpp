@@ -458,7 +458,10 @@ void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::ui
 void TForm1::SpeedButton2Click() { connection_->Connect(); }
 void TForm1::SpeedButton1Click() { connection_->Disconnect(); }
 void TForm1::Timer1Timer() { connection_->HeartbeatTick(); }
-void TForm1::Timer2Timer() { connection_->PauseEnded(); }
+void TForm1::Timer2Timer() {
+  connection_->PauseEnded();
+  event_log_->PauseEnded();
+}
 void TForm1::Button3Click() { event_log_->ReadEvents(); }
 void TForm1::Button5Click() { event_log_->ClearMemory(); }
 void TForm1::Button6Click() { event_log_->SetClock(); }

@@ -137,11 +137,13 @@ void ReceiveDispatcher::EventRecord() {
     e.UserSlot = p::HexByteValue(p::event_record::kUserSlot.In(rx));
   }
   rx.erase(0, p::event_record::kLength);
+  if (state_.ReadRunning) ++state_.ReadRecords;
   MoveTo(controls_.ProgressBar2, slot / 10);
   if (slot >= p::kLastEventSlot) ReadEnded();
 }
 
 void ReceiveDispatcher::ReadEnded() {
+  state_.ReadRunning = false;
   MoveTo(controls_.ProgressBar2, 0);
   controls_.heartbeat.Resume();
   if (fill_events_grid_) fill_events_grid_();
