@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "discovery/device_watch.h"
+#include "discovery/port_keeper.h"
 #include "discovery/spcommbox.h"
 #include "link/connection.h"
 #include "link/csv_export.h"
@@ -132,6 +133,7 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
   if (!services_.serial_api) services_.serial_api = win::SystemSerialApi();
   BuildWindow();
   BuildPort();
+  port_keeper_ = std::make_unique<discovery::PortKeeper>(*spComm1);
   const link::Heartbeat heartbeat{Timer1, Timer2};
   const link::ConnectionDisplay connection{Label14, StatusBar1};
   dispatcher_ = std::make_unique<link::ReceiveDispatcher>(
@@ -196,7 +198,11 @@ void TForm1::ConnectHandlers() {
   connect(StringGrid2, &ui::TStringGrid::SelectionChanged, this,
           [this] { Guarded([this] { StringGrid2Click(); }); });
   // A pick that cannot open its port shows the open error as a failed "Połącz" does.
-  spDeviceBox1->SetGuard([this](const std::function<void()>& action) { Guarded(action); });
+  // The picked port is the one to stand on, also when it did not open.
+  spDeviceBox1->SetGuard([this](const std::function<void()>& action) {
+    Guarded(action);
+    port_keeper_->Chosen();
+  });
   spDeviceBox1->SetOnChange([this](serial::TObject*) { KeepPickedPort(); });
 }
 
@@ -211,6 +217,7 @@ void TForm1::KeepPickedPort() {
 
 TForm1::~TForm1() {
   device_watch_.reset();
+  port_keeper_.reset();
   // The port goes first: its threads deliver through the main thread and the handlers below.
   // The picker hears of it and lets go of the port.
   spComm1.reset();

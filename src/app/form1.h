@@ -49,6 +49,7 @@ class TspComm;
 }  // namespace veldoran::serial
 namespace veldoran::discovery {
 class DeviceChangeWatch;
+class PortKeeper;
 class TspDeviceBox;
 }  // namespace veldoran::discovery
 namespace veldoran::win {
@@ -203,6 +204,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
   std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;
+  std::unique_ptr<discovery::PortKeeper> port_keeper_;
 };
 
 }  // namespace veldoran::app

@@ -135,7 +135,7 @@ TEST_F(PortDiscoveryEndToEnd, OperatorPicksAPortFollowsANewAdapterAndFindsItAfte
   ASSERT_TRUE(second_->Command("plug").has_value());
   ASSERT_TRUE(ProcessUntil([&] { return Listed(b); }));
 
-  // A restart opens the port picked last.
+  // A restart selects the port picked last; it opens at "Połącz".
   form_.reset();
   ASSERT_TRUE(ProcessUntil([] { return serial::detail::RunningCommThreads() == 0; }));
   StartWindow();

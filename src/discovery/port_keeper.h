@@ -1,0 +1,47 @@
+// Keeps the port component on a port that is present while the port is closed, so that the
+// picker never shows an empty box while ports are listed: when the port the operator chose
+// (the one kept from the last run, a pick, or the last one opened) is absent, the component
+// stands on the first port listed; when the chosen port appears again, it goes back to it.
+// Only the component's port number moves; what is kept in Config.ini is written by picks alone.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+
+#include "serial/spclasses.h"
+
+namespace veldoran::serial {
+class TspComm;
+}
+
+namespace veldoran::discovery {
+
+class PortKeeper {
+ public:
+  // Starts on the component's current port number as the chosen one, and checks at once.
+  explicit PortKeeper(serial::TspComm& com);
+  ~PortKeeper();
+  PortKeeper(const PortKeeper&) = delete;
+  PortKeeper& operator=(const PortKeeper&) = delete;
+
+  // The operator picked the component's current port.
+  void Chosen();
+  std::uint16_t ChosenPort() const { return chosen_; }
+
+  // Moves the closed port to the chosen one when it is listed, else to the first listed port
+  // when its own is not; nothing while the port is open.
+  void Check();
+
+ private:
+  // The component's listener: a change of the list or of the port number is checked once the
+  // change is over (a check may itself change the port number); an opened port is the chosen.
+  void PortChanged(serial::TObject* sender, std::int32_t code);
+  serial::TspNotifyEvent Listener();
+
+  serial::TspComm& com_;
+  std::uint16_t chosen_;
+  QObject context_;  // owns the pending checks: none runs after the keeper is gone
+  bool check_pending_ = false;
+};
+
+}  // namespace veldoran::discovery
