@@ -204,6 +204,10 @@ void TForm1::ConnectHandlers() {
     port_keeper_->Chosen();
   });
   spDeviceBox1->SetOnChange([this](serial::TObject*) { KeepPickedPort(); });
+  // An adapter pulled out while connected is opened again when it comes back, unless the
+  // operator pressed "Rozłącz" since "Połącz".
+  port_keeper_->SetReopen([this] { return SpeedButton2->isChecked(); },
+                          [this] { connection_->Connect(); });
 }
 
 void TForm1::KeepPickedPort() {

@@ -1,6 +1,7 @@
 #include "discovery/port_keeper.h"
 
 #include <QTimer>
+#include <exception>
 
 #include "serial/spcomm.h"
 
@@ -37,6 +38,14 @@ void PortKeeper::Check() {
   com_.FillDeviceList(nullptr);  // builds the list if it is empty
   if (com_.IndexOfPortNo(chosen_) >= 0) {
     if (com_.ComPortNo() != chosen_) com_.SetComPortNo(chosen_);
+    if (reopen_wanted_ && reopen_ && reopen_wanted_()) {
+      try {
+        reopen_();
+      } catch (const std::exception&) {
+        // Not ready yet (the system may still be setting the device up): the next change of
+        // the port list tries again. The operator's own "Połącz" shows the error.
+      }
+    }
     return;
   }
   if (com_.IndexOfPortNo(com_.ComPortNo()) >= 0 || com_.DeviceCount() == 0) return;

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 
 #include "serial/spclasses.h"
 
@@ -26,6 +27,12 @@ class PortKeeper {
 
   // The operator picked the component's current port.
   void Chosen();
+  // When the chosen port is listed again while it is closed (an adapter pulled out and plugged
+  // in again) and `wanted` says so, `reopen` opens it; a failure is left for the next change.
+  void SetReopen(std::function<bool()> wanted, std::function<void()> reopen) {
+    reopen_wanted_ = std::move(wanted);
+    reopen_ = std::move(reopen);
+  }
   std::uint16_t ChosenPort() const { return chosen_; }
 
   // Moves the closed port to the chosen one when it is listed, else to the first listed port
@@ -42,6 +49,8 @@ class PortKeeper {
   std::uint16_t chosen_;
   QObject context_;  // owns the pending checks: none runs after the keeper is gone
   bool check_pending_ = false;
+  std::function<bool()> reopen_wanted_;
+  std::function<void()> reopen_;
 };
 
 }  // namespace veldoran::discovery
