@@ -82,16 +82,30 @@ TEST_F(TermWindowTest, TypingGoesToTheLineAndWhatArrivesIsShown) {
   EXPECT_EQ(terminal->toPlainText(), QStringLiteral("S: Łódź\n"));  // nothing typed shows
 }
 
+// Without stored settings the terminal opens with the controller's line: 57600 baud, 8N1.
+TEST_F(TermWindowTest, FirstStartHasTheControllersLineSettings) {
+  auto window = Start();
+  EXPECT_EQ(Find<QComboBox>(*window, "baud")->currentText(), "57600");
+  EXPECT_EQ(window->Port().BaudRate(), 57600u);
+  EXPECT_EQ(window->Port().ByteSize(), 8);
+  EXPECT_EQ(window->Port().Parity(), serial::pNone);
+  EXPECT_EQ(window->Port().StopBits(), serial::sbOne);
+  Pick(*window, "port", "COM3");
+  Find<QPushButton>(*window, "open")->click();
+  ASSERT_TRUE(window->Port().Active());
+  EXPECT_EQ(driver->Info("COM3").dcb.BaudRate, 57600u);
+}
+
 TEST_F(TermWindowTest, SettingsSurviveARestart) {
   auto window = Start();
   Pick(*window, "port", "COM4");
-  Pick(*window, "baud", "57600");
+  Pick(*window, "baud", "9600");
   Pick(*window, "parity", "Even");
   Pick(*window, "flow", "XON/XOFF");
   window->close();
   window = Start();
   EXPECT_EQ(Find<QComboBox>(*window, "port")->currentText(), "COM4");
-  EXPECT_EQ(Find<QComboBox>(*window, "baud")->currentText(), "57600");
+  EXPECT_EQ(Find<QComboBox>(*window, "baud")->currentText(), "9600");
   EXPECT_EQ(Find<QComboBox>(*window, "parity")->currentText(), "Even");
   EXPECT_EQ(Find<QComboBox>(*window, "flow")->currentText(), "XON/XOFF");
   EXPECT_EQ(window->Port().StreamProtocol(), serial::spXonXoff);
