@@ -12,6 +12,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
           fonts-wine fonts-dejavu-extra qt6-translations-l10n python3-serial
+          qt6-tools-dev qt6-l10n-tools  # lrelease for veldoran-term's translation
           # the Windows cross build and its tests under Wine (cmake --preset mingw)
           g++-mingw-w64-x86-64-posix googletest wine wine64 locales)
 

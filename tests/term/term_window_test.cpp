@@ -9,9 +9,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTranslator>
 
 #include "platform/fake/fake_serial.h"
 #include "platform/memory_registry.h"
+#include "term_language.h"
 
 namespace veldoran::term {
 namespace {
@@ -134,6 +136,31 @@ TEST_F(TermWindowTest, DeviceChecksAndALostLineAreReported) {
   driver->Unplug("COM3");
   ASSERT_TRUE(SpinUntil([&] { return !window->Port().Active(); }));
   EXPECT_TRUE(window->statusBar()->currentMessage().contains("went away"));
+}
+
+TEST(TermLanguage, PolishByDefaultEnglishOneSwitchAway) {
+  const QString program = QStringLiteral("veldoran-term");
+  EXPECT_EQ(LanguageOption({program}), "pl");
+  EXPECT_EQ(LanguageOption({program, "--lang", "en"}), "en");
+  EXPECT_EQ(LanguageOption({program, "--lang=en"}), "en");
+  EXPECT_FALSE(LanguageOption({program, "--lang"}));
+  EXPECT_FALSE(LanguageOption({program, "--lang="}));
+  EXPECT_FALSE(InstallTranslation(*QCoreApplication::instance(), "xx"));
+}
+
+// The Polish translation is built in and covers the window: buttons, boxes and labels.
+TEST_F(TermWindowTest, ThePolishTranslationSpeaksPolish) {
+  ASSERT_TRUE(InstallTranslation(*QCoreApplication::instance(), "pl"));
+  auto window = Start();
+  EXPECT_EQ(window->windowTitle(), "Terminal Veldoran");
+  EXPECT_EQ(Find<QPushButton>(*window, "open")->text(), "Otwórz");
+  EXPECT_EQ(Find<QComboBox>(*window, "parity")->itemText(0), "Brak");
+  EXPECT_EQ(Find<QComboBox>(*window, "parity")->itemText(2), "Parzysta");
+  for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(t);
+    delete t;
+  }
+  EXPECT_EQ(Start()->windowTitle(), "Veldoran terminal");
 }
 
 }  // namespace
