@@ -370,8 +370,8 @@ void TForm1::BuildUsersPage() {
   Edit9 = Edit(GroupBox2, 64, 48, 121, 21);
   Label3 = Label(GroupBox2, QStringLiteral("Kod karty"), 8, 76);
   Edit6 = Edit(GroupBox2, 64, 76, 121, 21);
-  CardCodeHint = Label(GroupBox2, QString(), 192, 64, 138, 38);
-  CardCodeHint->setWordWrap(true);
+  CardCodeHint = Label(GroupBox2, QString(), 190, 72, 145, 30);
+  CardCodeHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   SetTextColor(CardCodeHint, QColor(0xC0, 0, 0));
   Button14 = Button(GroupBox2, QStringLiteral("Zapisz"), 64, 104, 75, 25);
   Button15 = Button(GroupBox2, QStringLiteral("Usuń"), 144, 104, 75, 25);

@@ -23,7 +23,7 @@ QString WithUpperHexLetters(const QString& text) {
 }
 
 QString UnsendableCardCodeHint() {
-  return QStringLiteral("Ten kod nie zostanie wysłany: potrzeba 8 znaków 0-9, A-F.");
+  return QStringLiteral("Kod nie będzie wysłany:\n8 znaków 0-9 lub A-F");
 }
 
 void WatchCardCodeField(QLineEdit* edit, QLabel* hint) {
