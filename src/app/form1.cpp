@@ -466,7 +466,10 @@ void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::ui
   dispatcher_->Receive(Buffer, Received);
 }
 
-void TForm1::SpeedButton2Click() { connection_->Connect(); }
+void TForm1::SpeedButton2Click() {
+  port_keeper_->PrepareOpen();
+  connection_->Connect();
+}
 void TForm1::SpeedButton1Click() { connection_->Disconnect(); }
 void TForm1::Timer1Timer() { connection_->HeartbeatTick(); }
 void TForm1::Timer2Timer() {

@@ -18,11 +18,14 @@ serial::TspNotifyEvent PortKeeper::Listener() {
   return serial::TspNotifyEvent::Of<PortKeeper, &PortKeeper::PortChanged>(this);
 }
 
-void PortKeeper::Chosen() { chosen_ = com_.ComPortNo(); }
+void PortKeeper::Chosen() {
+  chosen_ = com_.ComPortNo();
+  stand_in_ = 0;
+}
 
 void PortKeeper::PortChanged(serial::TObject* /*sender*/, std::int32_t code) {
   if (code == serial::kNotifyOpened) {
-    chosen_ = com_.ComPortNo();
+    Chosen();
     return;
   }
   if (code != serial::kNotifyPortChanged || check_pending_) return;
@@ -33,12 +36,24 @@ void PortKeeper::PortChanged(serial::TObject* /*sender*/, std::int32_t code) {
   });
 }
 
-void PortKeeper::Check() {
+void PortKeeper::Check() { Settle(true); }
+
+void PortKeeper::PrepareOpen() {
+  if (com_.Active() || stand_in_ == 0 || com_.ComPortNo() != stand_in_) return;
+  com_.RefreshDevices();
+  Settle(false);
+}
+
+void PortKeeper::Settle(bool reopen) {
   if (com_.Active()) return;
   com_.FillDeviceList(nullptr);  // builds the list if it is empty
+  const std::uint16_t current = com_.ComPortNo();
+  // A port number set by anyone but the keeper (a pick, the program) is the one to keep.
+  if (current != stand_in_) chosen_ = current;
   if (com_.IndexOfPortNo(chosen_) >= 0) {
-    if (com_.ComPortNo() != chosen_) com_.SetComPortNo(chosen_);
-    if (reopen_wanted_ && reopen_ && reopen_wanted_()) {
+    stand_in_ = 0;
+    if (current != chosen_) com_.SetComPortNo(chosen_);
+    if (reopen && reopen_wanted_ && reopen_ && reopen_wanted_()) {
       try {
         reopen_();
       } catch (const std::exception&) {
@@ -48,8 +63,9 @@ void PortKeeper::Check() {
     }
     return;
   }
-  if (com_.IndexOfPortNo(com_.ComPortNo()) >= 0 || com_.DeviceCount() == 0) return;
-  com_.SetComPortNo(static_cast<std::uint16_t>(com_.GetDevice(0)->PortNo));
+  if (com_.IndexOfPortNo(current) >= 0 || com_.DeviceCount() == 0) return;
+  stand_in_ = static_cast<std::uint16_t>(com_.GetDevice(0)->PortNo);
+  com_.SetComPortNo(stand_in_);
 }
 
 }  // namespace veldoran::discovery

@@ -38,16 +38,22 @@ class PortKeeper {
   // Moves the closed port to the chosen one when it is listed, else to the first listed port
   // when its own is not; nothing while the port is open.
   void Check();
+  // Before the operator's "Połącz": standing in for the chosen port, the list is read anew so
+  // that a chosen port plugged in a moment ago is the one opened.
+  void PrepareOpen();
 
  private:
   // The component's listener: a change of the list or of the port number is checked once the
   // change is over (a check may itself change the port number); an opened port is the chosen.
   void PortChanged(serial::TObject* sender, std::int32_t code);
   serial::TspNotifyEvent Listener();
+  // Check, with the reopen when `reopen`.
+  void Settle(bool reopen);
 
   serial::TspComm& com_;
   std::uint16_t chosen_;
-  QObject context_;  // owns the pending checks: none runs after the keeper is gone
+  std::uint16_t stand_in_ = 0;  // the port the keeper put the component on, or 0
+  QObject context_;             // owns the pending checks: none runs after the keeper is gone
   bool check_pending_ = false;
   std::function<bool()> reopen_wanted_;
   std::function<void()> reopen_;
