@@ -14,6 +14,7 @@ PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev li
           libgmock-dev
           fonts-wine fonts-dejavu-extra qt6-translations-l10n python3-serial
           libqt6sql6-sqlite  # the site database (Veldoran.db) through Qt SQL
+          qt6-tools-dev qt6-l10n-tools  # lrelease for veldoran-term's translation
           # the Windows cross build and its tests under Wine (cmake --preset mingw)
           g++-mingw-w64-x86-64-posix googletest wine wine64 locales)
 
@@ -57,7 +58,9 @@ case "${1:-}" in
     ;;
   demo)
     install_missing
-    build release
+    # Only the two programs the demo starts: the tests and benchmarks are not needed for it.
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$(nproc)" --target veldoran veldoran-sim
     exec tools/demo.sh build/release
     ;;
   package)

@@ -60,7 +60,8 @@ cat <<TXT
 
 The simulated controller answers on $port, as a USB adapter just plugged in would. Pick $port in
 the list under "Port COM" in the window, then press "Połącz". Then try "Odczytaj zdarzenia" on
-the "Zdarzenia" page and "Zapisz do pliku CSV". The tool opens $port again at its next start.
+the "Zdarzenia" page and "Zapisz do pliku CSV". At its next start the tool selects $port again;
+it opens when you press "Połącz".
 To plug in a second adapter, start another simulator in a second terminal:
   XDG_CONFIG_HOME=$XDG_CONFIG_HOME $sim --number 2
 it appears in the list at once; pick it and the connection moves there.

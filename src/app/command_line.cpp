@@ -48,7 +48,63 @@ QString HelpText() {
              "(dialout). See /usr/share/doc/veldoran/serial-ports.md.\n");
 }
 
+CommandLineExit UsageError(const QString& problem) {
+  return CommandLineExit{2,
+                         kProgram + QStringLiteral(": ") + problem +
+                             QStringLiteral(" (see --help)\nUsage: ") + kProgram +
+                             QStringLiteral(" [options]\n"),
+                         true};
+}
+
+// Qt's own options, as QGuiApplication and QApplication take them (with one dash or two):
+// those followed by a value, and those that stand alone. A value may also follow "=".
+const QStringList kQtOptionsWithValue = {QStringLiteral("platform"),
+                                         QStringLiteral("platformpluginpath"),
+                                         QStringLiteral("platformtheme"),
+                                         QStringLiteral("plugin"),
+                                         QStringLiteral("qwindowgeometry"),
+                                         QStringLiteral("qwindowicon"),
+                                         QStringLiteral("qwindowtitle"),
+                                         QStringLiteral("session"),
+                                         QStringLiteral("display"),
+                                         QStringLiteral("geometry"),
+                                         QStringLiteral("title"),
+                                         QStringLiteral("icon"),
+                                         QStringLiteral("name"),
+                                         QStringLiteral("style"),
+                                         QStringLiteral("stylesheet"),
+                                         QStringLiteral("qmljsdebugger")};
+const QStringList kQtFlags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                              QStringLiteral("nograb"),  QStringLiteral("dograb"),
+                              QStringLiteral("sync"),    QStringLiteral("testability")};
+const QStringList kQtOptionsWithEquals = {QStringLiteral("dialogs"), QStringLiteral("fontengine")};
+
 }  // namespace
+
+std::optional<CommandLineExit> CheckArgumentsBeforeApplication(const QStringList& arguments) {
+  if (const auto exit = HandleInformationalOptions(arguments)) return exit;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& arg = arguments[i];
+    if (arg == QStringLiteral("--")) {
+      if (i + 1 < arguments.size()) {
+        return UsageError(QStringLiteral("Unexpected argument '%1'").arg(arguments[i + 1]));
+      }
+      break;
+    }
+    if (!arg.startsWith(QLatin1Char('-')) || arg.size() == 1) {
+      return UsageError(QStringLiteral("Unexpected argument '%1'").arg(arg));
+    }
+    const QString word = arg.mid(arg.startsWith(QStringLiteral("--")) ? 2 : 1);
+    const qsizetype equals = word.indexOf(QLatin1Char('='));
+    const QString name = equals < 0 ? word : word.left(equals);
+    if (kQtOptionsWithValue.contains(name)) {
+      if (equals < 0) ++i;  // its value follows
+    } else if (!kQtFlags.contains(name) && !kQtOptionsWithEquals.contains(name)) {
+      return UsageError(QStringLiteral("Unknown option '%1'").arg(name));
+    }
+  }
+  return std::nullopt;
+}
 
 std::optional<CommandLineExit> HandleInformationalOptions(const QStringList& arguments) {
   if (arguments.isEmpty()) return std::nullopt;  // started without even a program name
@@ -75,8 +131,7 @@ std::optional<CommandLineExit> CheckRemainingArguments(const QStringList& argume
   } else {
     return std::nullopt;
   }
-  return CommandLineExit{
-      2, kProgram + QStringLiteral(": ") + problem + QStringLiteral(" (see --help)\n"), true};
+  return UsageError(problem);
 }
 
 QStringList RawArguments(int argc, const char* const* argv) {

@@ -21,6 +21,11 @@ struct CommandLineExit {
 // else is left for QApplication and CheckRemainingArguments; nothing is reported here.
 std::optional<CommandLineExit> HandleInformationalOptions(const QStringList& arguments);
 
+// Before QApplication, which needs a display: --help and --version as above, and an argument
+// that is neither ours nor one of Qt's own options ends the program with the usage error
+// (exit code 2), so that a mistyped option is reported even where no window can open.
+std::optional<CommandLineExit> CheckArgumentsBeforeApplication(const QStringList& arguments);
+
 // After QApplication has taken its own options: any argument still there is an error.
 std::optional<CommandLineExit> CheckRemainingArguments(const QStringList& arguments);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "discovery/device_watch.h"
+#include "discovery/port_keeper.h"
 #include "discovery/spcommbox.h"
 #include "link/connection.h"
 #include "link/csv_export.h"
@@ -21,6 +22,7 @@
 #include "link/events_grid.h"
 #include "link/protocol.h"
 #include "link/receive_dispatcher.h"
+#include "records/card_code_check.h"
 #include "records/card_upload.h"
 #include "records/config.h"
 #include "records/config_values.h"
@@ -137,6 +139,7 @@ TForm1::TForm1(const Services& services, QWidget* parent) : QWidget(parent), ser
   if (!services_.serial_api) services_.serial_api = win::SystemSerialApi();
   BuildWindow();
   BuildPort();
+  port_keeper_ = std::make_unique<discovery::PortKeeper>(*spComm1);
   const link::Heartbeat heartbeat{Timer1, Timer2};
   const link::ConnectionDisplay connection{Label14, StatusBar1};
   dispatcher_ = std::make_unique<link::ReceiveDispatcher>(
@@ -208,8 +211,16 @@ void TForm1::ConnectHandlers() {
   connect(StringGrid2, &ui::TStringGrid::SelectionChanged, this,
           [this] { Guarded([this] { StringGrid2Click(); }); });
   // A pick that cannot open its port shows the open error as a failed "Połącz" does.
-  spDeviceBox1->SetGuard([this](const std::function<void()>& action) { Guarded(action); });
+  // The picked port is the one to stand on, also when it did not open.
+  spDeviceBox1->SetGuard([this](const std::function<void()>& action) {
+    Guarded(action);
+    port_keeper_->Chosen();
+  });
   spDeviceBox1->SetOnChange([this](serial::TObject*) { KeepPickedPort(); });
+  // An adapter pulled out while connected is opened again when it comes back, unless the
+  // operator pressed "Rozłącz" since "Połącz".
+  port_keeper_->SetReopen([this] { return SpeedButton2->isChecked(); },
+                          [this] { connection_->Connect(); });
 }
 
 void TForm1::KeepPickedPort() {
@@ -244,6 +255,7 @@ void TForm1::ShowCardsNotice() {
 
 TForm1::~TForm1() {
   device_watch_.reset();
+  port_keeper_.reset();
   // The port goes first: its threads deliver through the main thread and the handlers below.
   // The picker hears of it and lets go of the port.
   spComm1.reset();
@@ -397,6 +409,9 @@ void TForm1::BuildUsersPage() {
   Edit9 = Edit(GroupBox2, 64, 48, 121, 21);
   Label3 = Label(GroupBox2, QStringLiteral("Kod karty"), 8, 76);
   Edit6 = Edit(GroupBox2, 64, 76, 121, 21);
+  CardCodeHint = Label(GroupBox2, QString(), 190, 72, 145, 30);
+  CardCodeHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  SetTextColor(CardCodeHint, QColor(0xC0, 0, 0));
   Button14 = Button(GroupBox2, QStringLiteral("Zapisz"), 64, 104, 75, 25);
   Button15 = Button(GroupBox2, QStringLiteral("Usuń"), 144, 104, 75, 25);
 
@@ -420,6 +435,8 @@ void TForm1::BuildUsersPage() {
   StringGrid3 = new ui::TStringGrid(5, 101, TabSheet2);
   StringGrid3->setGeometry(368, 24, 337, 377);
   StringGrid3->SetRowHeight(20);
+  records::WatchCardCodeField(Edit6, CardCodeHint);
+  records::MarkUnsendableCardCodes(*StringGrid3, 3);
   Button17 =
       Button(TabSheet2, QStringLiteral("Prześlij kody kart do kontrolera"), 368, 408, 337, 25);
   ProgressBar1 = ProgressBar(TabSheet2, 368, 440, 337, 17);
@@ -498,6 +515,8 @@ void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::ui
 }
 
 void TForm1::SpeedButton2Click() {
+void TForm1::SpeedButton2Click() {
+  port_keeper_->PrepareOpen();
   connection_->Connect();
   ShowCardsNotice();
 }
@@ -509,7 +528,10 @@ void TForm1::Timer1Timer() {
   connection_->HeartbeatTick();
   ShowCardsNotice();
 }
-void TForm1::Timer2Timer() { connection_->PauseEnded(); }
+void TForm1::Timer2Timer() {
+  connection_->PauseEnded();
+  event_log_->PauseEnded();
+}
 void TForm1::Button3Click() { event_log_->ReadEvents(); }
 void TForm1::Button5Click() {
   // Events not in the archive yet would be lost: ask first.

@@ -55,6 +55,7 @@ class TspComm;
 }  // namespace veldoran::serial
 namespace veldoran::discovery {
 class DeviceChangeWatch;
+class PortKeeper;
 class TspDeviceBox;
 }  // namespace veldoran::discovery
 namespace veldoran::win {
@@ -161,6 +162,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   QLineEdit* Edit9;
   QLabel* Label3;
   QLineEdit* Edit6;
+  QLabel* CardCodeHint;  // shown while Edit6 holds a code that is never sent
   QPushButton* Button14;
   QPushButton* Button15;
   QGroupBox* GroupBox1;
@@ -220,6 +222,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
   std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;
+  std::unique_ptr<discovery::PortKeeper> port_keeper_;
 };
 
 }  // namespace veldoran::app

@@ -9,9 +9,10 @@
 #include "veldoran/version.h"
 
 int main(int argc, char* argv[]) {
-  // --help and --version are answered before QApplication, which needs a display.
+  // --help, --version and a wrong argument are answered before QApplication, which needs a
+  // display.
   if (const auto exit =
-          veldoran::app::HandleInformationalOptions(veldoran::app::RawArguments(argc, argv))) {
+          veldoran::app::CheckArgumentsBeforeApplication(veldoran::app::RawArguments(argc, argv))) {
     return veldoran::app::Finish(*exit);
   }
   QApplication app(argc, argv);

@@ -27,7 +27,19 @@ EventLog::EventLog(serial::TspComm& com, const Heartbeat& heartbeat, LinkState& 
 void EventLog::ReadEvents() {
   if (!PortOpenGuard(com_, dialogs_)) return;
   heartbeat_.Pause(10000);
+  state_.ReadRunning = true;
+  state_.ReadRecords = 0;
   com_.SendString(protocol::ReadEventsLine());
+}
+
+void EventLog::PauseEnded() {
+  if (!state_.ReadRunning) return;
+  state_.ReadRunning = false;
+  // The grid keeps what it showed: what came is in the event table for the next complete read.
+  dialogs_.ShowMessage(
+      QStringLiteral("Odczyt zdarzeń nie został ukończony: odebrano %1 z %2 rekordów.")
+          .arg(state_.ReadRecords)
+          .arg(protocol::kLastEventSlot + 1));
 }
 
 bool EventLog::ClearMemory() {

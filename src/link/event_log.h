@@ -25,6 +25,9 @@ class EventLog {
   // "Odczytaj zdarzenia": asks for the event records and returns at once; the receive
   // dispatcher fills the table as they arrive and ends the read.
   void ReadEvents();
+  // The heartbeat's pause ended: a read still waiting for its last record is over, and the
+  // operator is told once how many records came.
+  void PauseEnded();
   // "Kasuj zdarzenia z pamięci ": a status line must answer within 500 ms. True when it did.
   bool ClearMemory();
   // "Aktualizuj czas ": sets the clock, then a status query must be answered.

@@ -18,6 +18,10 @@ struct LinkState {
   // command compares it before and after.
   unsigned StatusLinesHandled = 0;
   EventTable Events;  // by event slot
+  // An event read is under way (from "5\r" until its last record or the end of its pause), and
+  // the event records handled since it began.
+  bool ReadRunning = false;
+  int ReadRecords = 0;
   // Card code upload bookkeeping.
   std::string LastSentCode;
   std::string EchoedCode;

@@ -133,11 +133,13 @@ void ReceiveDispatcher::EventRecord() {
         EventOf(record, formats_, controls_.StringGrid2->Cell(1, state_.ControllerNumber));
   }
   rx.erase(0, p::event_record::kLength);
+  if (state_.ReadRunning) ++state_.ReadRecords;
   MoveTo(controls_.ProgressBar2, slot / 10);
   if (slot >= p::kLastEventSlot) ReadEnded();
 }
 
 void ReceiveDispatcher::ReadEnded() {
+  state_.ReadRunning = false;
   MoveTo(controls_.ProgressBar2, 0);
   controls_.heartbeat.Resume();
   if (fill_events_grid_) fill_events_grid_();

@@ -35,9 +35,21 @@ void LockersPage::RenameSelectedLocker() {
   if (save_config_) save_config_();
 }
 
+QString LockersPage::ProgramNumberQuestion(int row) const {
+  const QString& name = controls_.StringGrid2->Cell(1, row);
+  return QStringLiteral(
+             "Zaprogramować podłączony kontroler jako szafkę nr %1%2?\n"
+             "Przy następnym przesłaniu kodów kart kontroler otrzyma karty tej szafki.")
+      .arg(row)
+      .arg(name.isEmpty() ? QString() : QStringLiteral(" („%1”)").arg(name));
+}
+
 void LockersPage::ProgramControllerNumber() {
   const int row = controls_.StringGrid2->Row();
   if (!link::PortOpenGuard(com_, dialogs_)) return;
+  // The number decides which lockers' cards the next upload writes into this controller: a
+  // slip of the selection would be costly, so the number is confirmed first.
+  if (!dialogs_.AskYesNo(ProgramNumberQuestion(row))) return;
   controls_.heartbeat.Pause(2000);
   const unsigned status_lines_before = state_.StatusLinesHandled;
   com_.SendString(protocol::SetControllerNumberLine(row));

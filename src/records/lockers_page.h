@@ -36,9 +36,12 @@ class LockersPage {
 
   void ShowSelectedLocker();  // the selected row's name into the edit field
   void RenameSelectedLocker();
+  // "Zaprogramuj numer kontrolera": asks first, naming the number ("Tak"/"Nie").
   void ProgramControllerNumber();
 
  private:
+  QString ProgramNumberQuestion(int row) const;
+
   LockersPageControls controls_;
   serial::TspComm& com_;
   link::LinkState& state_;

@@ -22,10 +22,36 @@ int StringGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant StringGridModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+  if (!index.isValid()) return {};
   const QString& text = Cell(index.column(), index.row() + 1);
-  if (role == Qt::ToolTipRole) return text.isEmpty() ? QVariant() : QVariant(PlainToolTip(text));
-  return text;
+  switch (role) {
+    case Qt::DisplayRole:
+      return text;
+    case Qt::BackgroundRole:
+      return IsMarked(index.column(), text) ? QVariant(mark_color_) : QVariant();
+    case Qt::ToolTipRole: {
+      QString tip = text.isEmpty() ? QString() : PlainToolTip(text);
+      if (IsMarked(index.column(), text)) {
+        tip += QStringLiteral("<p>") + mark_note_.toHtmlEscaped() + QStringLiteral("</p>");
+      }
+      return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
+    default:
+      return {};
+  }
+}
+
+bool StringGridModel::IsMarked(int col, const QString& text) const {
+  return col == mark_col_ && marked_ && marked_(text);
+}
+
+void StringGridModel::SetColumnMark(int col, std::function<bool(const QString&)> marked,
+                                    const QColor& color, const QString& note) {
+  mark_col_ = marked ? col : -1;
+  marked_ = std::move(marked);
+  mark_color_ = color;
+  mark_note_ = note;
+  if (row_count_ > 1) emit dataChanged(index(0, 0), index(row_count_ - 2, col_count_ - 1));
 }
 
 QVariant StringGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -71,7 +97,7 @@ void StringGridModel::SetCell(int col, int row, const QString& text) {
     emit headerDataChanged(Qt::Horizontal, col, col);
   } else {
     const QModelIndex at = index(row - 1, col);
-    emit dataChanged(at, at, {Qt::DisplayRole});
+    emit dataChanged(at, at, {Qt::DisplayRole, Qt::BackgroundRole, Qt::ToolTipRole});
   }
 }
 
@@ -144,6 +170,10 @@ void TStringGrid::SetHeadingColor(const QColor& color) {
   pal.setColor(QPalette::Button, color);
   pal.setColor(QPalette::Window, color);
   horizontalHeader()->setPalette(pal);
+}
+
+bool TStringGrid::IsCellMarked(int col, int row) const {
+  return model_->data(model_->index(row - 1, col), Qt::BackgroundRole).isValid();
 }
 
 int TStringGrid::Row() const {

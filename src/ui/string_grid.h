@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QTableView>
 #include <QVector>
+#include <functional>
 
 namespace veldoran::ui {
 
@@ -31,9 +32,20 @@ class StringGridModel : public QAbstractTableModel {
   void BeginUpdate();
   void EndUpdate();
 
+  // The data cells of column `col` whose text `marked` accepts get the background `color` and
+  // `note` in their tool tip; their texts stay as they are. An empty `marked` removes the mark.
+  void SetColumnMark(int col, std::function<bool(const QString&)> marked, const QColor& color,
+                     const QString& note);
+
  private:
+  bool IsMarked(int col, const QString& text) const;
+
   int col_count_;
   int row_count_;
+  int mark_col_ = -1;
+  std::function<bool(const QString&)> marked_;
+  QColor mark_color_;
+  QString mark_note_;
   QVector<QString> cells_;  // row-major, row 0 included
   int update_depth_ = 0;
   bool changed_while_updating_ = false;
@@ -64,6 +76,14 @@ class TStringGrid : public QTableView {
 
   void BeginUpdate() { model_->BeginUpdate(); }
   void EndUpdate() { model_->EndUpdate(); }
+
+  // See StringGridModel::SetColumnMark.
+  void SetColumnMark(int col, std::function<bool(const QString&)> marked, const QColor& color,
+                     const QString& note) {
+    model_->SetColumnMark(col, std::move(marked), color, note);
+  }
+  // Whether the data cell (col, row) carries the column's mark.
+  bool IsCellMarked(int col, int row) const;
 
  signals:
   // The selected cell changed: by mouse, keyboard or the program.

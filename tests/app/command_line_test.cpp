@@ -52,18 +52,54 @@ TEST(CommandLine, QtOptionsAndOtherArgumentsAreLeftForLater) {
   }
 }
 
+const QString kUsage = QStringLiteral("Usage: veldoran [options]\n");
+
+// Before QApplication (no display needed): Qt's own options pass with their values, anything
+// else is the usage error.
+TEST(CommandLine, WrongArgumentsAreRefusedBeforeTheApplication) {
+  for (const auto& args :
+       {Args({}), Args({"-platform", "offscreen"}), Args({"--platform", "xcb", "-reverse"}),
+        Args({"-style=fusion"}), Args({"-style", "fusion", "-stylesheet", "a.qss"}),
+        Args({"-qwindowgeometry", "800x600", "--widgetcount"}), Args({"-dialogs=none"}),
+        Args({"-display", ":0", "-name", "x", "-session", "s"}), Args({"--"})}) {
+    EXPECT_FALSE(CheckArgumentsBeforeApplication(args)) << args.join(' ').toStdString();
+  }
+  const std::pair<QStringList, QString> errors[] = {
+      {Args({"--foo"}), QStringLiteral("veldoran: Unknown option 'foo' (see --help)\n")},
+      {Args({"-platform", "offscreen", "-x"}),
+       QStringLiteral("veldoran: Unknown option 'x' (see --help)\n")},
+      {Args({"--foo=1"}), QStringLiteral("veldoran: Unknown option 'foo' (see --help)\n")},
+      {Args({"Config.ini"}),
+       QStringLiteral("veldoran: Unexpected argument 'Config.ini' (see --help)\n")},
+      {Args({"-"}), QStringLiteral("veldoran: Unexpected argument '-' (see --help)\n")},
+      {Args({"--", "--help"}),
+       QStringLiteral("veldoran: Unexpected argument '--help' (see --help)\n")},
+  };
+  for (const auto& [args, text] : errors) {
+    const auto exit = CheckArgumentsBeforeApplication(args);
+    ASSERT_TRUE(exit) << args.join(' ').toStdString();
+    EXPECT_EQ(exit->code, 2);
+    EXPECT_TRUE(exit->to_stderr);
+    EXPECT_EQ(exit->text, text + kUsage);
+  }
+  const auto version = CheckArgumentsBeforeApplication(Args({"--foo", "--version"}));
+  ASSERT_TRUE(version);
+  EXPECT_EQ(version->code, 0);
+}
+
 TEST(CommandLine, WhatQApplicationLeavesMustBeOurs) {
   EXPECT_FALSE(CheckRemainingArguments(Args({})));
   EXPECT_FALSE(CheckRemainingArguments(QStringList{}));  // started with an empty argv
 
   const std::pair<QStringList, QString> errors[] = {
       {Args({"--no-such-option"}),
-       QStringLiteral("veldoran: Unknown option 'no-such-option' (see --help)\n")},
-      {Args({"-reverse"}), QStringLiteral("veldoran: Unknown option 'reverse' (see --help)\n")},
+       QStringLiteral("veldoran: Unknown option 'no-such-option' (see --help)\n") + kUsage},
+      {Args({"-reverse"}),
+       QStringLiteral("veldoran: Unknown option 'reverse' (see --help)\n") + kUsage},
       {Args({"Config.ini"}),
-       QStringLiteral("veldoran: Unexpected argument 'Config.ini' (see --help)\n")},
+       QStringLiteral("veldoran: Unexpected argument 'Config.ini' (see --help)\n") + kUsage},
       {Args({"--", "--version"}),
-       QStringLiteral("veldoran: Unexpected argument '--version' (see --help)\n")},
+       QStringLiteral("veldoran: Unexpected argument '--version' (see --help)\n") + kUsage},
   };
   for (const auto& [args, text] : errors) {
     const auto exit = CheckRemainingArguments(args);

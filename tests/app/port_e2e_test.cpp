@@ -135,7 +135,7 @@ TEST_F(PortDiscoveryEndToEnd, OperatorPicksAPortFollowsANewAdapterAndFindsItAfte
   ASSERT_TRUE(second_->Command("plug").has_value());
   ASSERT_TRUE(ProcessUntil([&] { return Listed(b); }));
 
-  // A restart opens the port picked last.
+  // A restart selects the port picked last; it opens at "Połącz".
   form_.reset();
   ASSERT_TRUE(ProcessUntil([] { return serial::detail::RunningCommThreads() == 0; }));
   StartWindow();
@@ -144,6 +144,38 @@ TEST_F(PortDiscoveryEndToEnd, OperatorPicksAPortFollowsANewAdapterAndFindsItAfte
   form_->SpeedButton2->click();
   ASSERT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join("|").toStdString();
   EXPECT_TRUE(ProcessUntil([&] { return Connected(2); })) << form_->Label14->text().toStdString();
+}
+
+// The adapter is pulled out while connected and plugged in again: the tool opens it by itself
+// and the heartbeat finds the controller; after "Rozłącz" a replug opens nothing.
+TEST_F(PortDiscoveryEndToEnd, AnAdapterPluggedInAgainIsReopenedWhileConnectIsPressed) {
+  first_ = Sim(1, "first.log");
+  ASSERT_TRUE(first_->Ready());
+  StartWindow();
+  const int a = first_->Port();
+  PickWithKeys(a);
+  form_->SpeedButton2->click();  // "Połącz"
+  ASSERT_TRUE(ProcessUntil([&] { return Connected(1); })) << form_->Label14->text().toStdString();
+
+  ASSERT_TRUE(first_->Command("hangup").has_value());
+  ASSERT_TRUE(ProcessUntil([&] { return !form_->spComm1->Active() && !Listed(a); }));
+  ASSERT_TRUE(ProcessUntil([&] { return form_->Label14->text() == "Rozłączony"; }));
+  const auto plugged_at = SteadyClock::now();
+  ASSERT_TRUE(first_->Command("plug").has_value());
+  ASSERT_TRUE(ProcessUntil([&] { return Connected(1); })) << form_->Label14->text().toStdString();
+  std::cout << "connected again "
+            << std::chrono::duration<double, std::milli>(SteadyClock::now() - plugged_at).count()
+            << " ms after the replug\n";
+  EXPECT_EQ(form_->spComm1->ComPortNo(), a);
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty()) << dialogs_.AllBoxes().join("|").toStdString();
+
+  form_->SpeedButton1->click();  // "Rozłącz"
+  ASSERT_TRUE(first_->Command("hangup").has_value());
+  ASSERT_TRUE(ProcessUntil([&] { return !Listed(a); }));
+  ASSERT_TRUE(first_->Command("plug").has_value());
+  ASSERT_TRUE(ProcessUntil([&] { return Listed(a); }));
+  ProcessUntil([] { return false; }, 1500ms);
+  EXPECT_FALSE(form_->spComm1->Active());
 }
 
 TEST_F(PortDiscoveryEndToEnd, ABrokenPortMapNeverEmptiesTheToolAndAVanishedDeviceSaysWhy) {

@@ -124,5 +124,38 @@ TEST_F(PortPickerTest, AConfigIniThatCannotBeWrittenIsReportedAndThePickStillHol
   EXPECT_TRUE(ReadFileBytes(ConfigFile()) == before);
 }
 
+// The port kept from the last run is absent: the box shows a port that is there instead of
+// nothing, and goes back to the kept one when it appears (while closed), without rewriting
+// Config.ini. An open port is never moved.
+TEST_F(PortPickerTest, AnAbsentKeptPortIsStoodInForUntilItAppears) {
+  WriteFileBytes(ConfigFile(), "[Port]\r\nComPortNo=5\r\n");
+  EXPECT_EQ(Form().spComm1->ComPortNo(), 1);
+  EXPECT_EQ(Box().currentText(), "COM1");
+
+  MapPorts({"COM3", "COM7"});  // COM1 goes too: the box moves to what is left
+  Form().spComm1->RefreshDevices();
+  ASSERT_TRUE(ProcessUntil([&] { return Box().currentText() == "COM3"; }));
+
+  MapPorts({"COM3", "COM5", "COM7"});
+  Form().spComm1->RefreshDevices();
+  ASSERT_TRUE(ProcessUntil([&] { return Form().spComm1->ComPortNo() == 5; }));
+  EXPECT_EQ(Box().currentText(), "COM5");
+  EXPECT_EQ(records::ReadPortChoice(ConfigFile()), 5);
+  EXPECT_TRUE(dialogs_.AllBoxes().isEmpty());
+
+  // Connected on COM3 (picked), COM5 coming and going does not move the connection.
+  QTest::keyClick(&Box(), Qt::Key_Home);  // COM3
+  Connect();
+  ASSERT_TRUE(Form().spComm1->Active());
+  MapPorts({"COM3", "COM7"});
+  Form().spComm1->RefreshDevices();
+  MapPorts({"COM3", "COM5", "COM7"});
+  Form().spComm1->RefreshDevices();
+  SettleDeliveries();
+  ProcessUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(Form().spComm1->ComPortNo(), 3);
+  EXPECT_TRUE(Form().spComm1->Active());
+}
+
 }  // namespace
 }  // namespace veldoran::app

@@ -130,5 +130,31 @@ TEST_F(EventLogTest, HangUpDuringAReadLeavesTheWindowResponsive) {
   EXPECT_EQ(Form().Label14->text(), "Rozłączony");
 }
 
+// A controller that goes silent half-way: when the pause ends the operator learns, once, how
+// many records came; the grid keeps the previous read.
+TEST_F(EventLogTest, ReadCutOffHalfWayIsReportedOnceWhenThePauseEnds) {
+  controller_.model().AddRandomEvents(3);
+  Status();
+  Form().Button3Click();
+  ASSERT_TRUE(ProcessUntil([&] { return dialogs_.messages.size() == 1; }));
+  Form().Timer2Timer();  // the pause of a completed read ends: nothing to tell
+  EXPECT_EQ(dialogs_.messages, QStringList{"Odczytano 3 zdarzeń"});
+
+  controller_.model().AddRandomEvents(500);
+  Status();
+  controller_.SetReplyFilter([&](const std::string& reply) { return reply.substr(0, 21 * 312); });
+  Form().Button3Click();
+  ASSERT_TRUE(ProcessUntil([&] { return Form().ProgressBar2->value() >= 31; }));
+  SettleDeliveries();
+  EXPECT_EQ(dialogs_.messages.size(), 1);
+  Form().Timer2Timer();
+  EXPECT_EQ(dialogs_.messages.mid(1),
+            QStringList{"Odczyt zdarzeń nie został ukończony: odebrano 312 z 1000 rekordów."});
+  EXPECT_TRUE(Form().Timer1->Enabled());
+  EXPECT_EQ(Form().StringGrid1->RowCount(), 4);  // the previous read's three events
+  Form().Timer2Timer();
+  EXPECT_EQ(dialogs_.messages.size(), 2);
+}
+
 }  // namespace
 }  // namespace veldoran::link

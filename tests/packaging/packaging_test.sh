@@ -39,13 +39,18 @@ case "$1" in
     for word in "Usage: veldoran" --help --version Config.ini dialout; do
       grep -qF -- "$word" <<<"$help" || fail "veldoran --help does not mention $word"
     done
-    # An unknown option ends the program before the window, with a message and exit code 2.
-    set +e
-    err=$(QT_QPA_PLATFORM=offscreen "$veldoran" --no-such-option 2>&1 >/dev/null)
-    code=$?
-    set -e
-    [ "$code" -eq 2 ] || fail "veldoran --no-such-option exited with $code"
-    grep -qF "Unknown option 'no-such-option'" <<<"$err" || fail "no message for a bad option"
+    # An unknown option ends the program before the window, with a message, the usage line and
+    # exit code 2, with a display or without one.
+    for display in "QT_QPA_PLATFORM=offscreen" "-u QT_QPA_PLATFORM"; do
+      set +e
+      # shellcheck disable=SC2086 # $display is two words for env
+      err=$(env -u DISPLAY -u WAYLAND_DISPLAY $display "$veldoran" --no-such-option 2>&1 >/dev/null)
+      code=$?
+      set -e
+      [ "$code" -eq 2 ] || fail "veldoran --no-such-option ($display) exited with $code"
+      grep -qF "Unknown option 'no-such-option'" <<<"$err" || fail "no message for a bad option"
+      grep -qF "Usage: veldoran [options]" <<<"$err" || fail "no usage line for a bad option"
+    done
 
     [ "$(no_display "$sim" --version)" = "veldoran-sim $version" ] || fail "veldoran-sim --version"
     no_display "$sim" --help | grep -qF -- --version || fail "veldoran-sim --help lacks --version"

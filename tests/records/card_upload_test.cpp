@@ -98,13 +98,14 @@ TEST_F(CardUploadTest, ControllerNumberBeyondThePermissionStringSendsNoCard) {
   for (const auto& line : CardLines()) EXPECT_EQ(line.substr(3), "FFFFFFFF\r");
 }
 
-TEST_F(CardUploadTest, CodeThatNoReaderCanReportIsNotSent) {
-  // Eight characters, but not hexadecimal digits: no card ever reads as this code.
+// Eight hexadecimal digits go as they stand, in either case; any other eight characters (here
+// Polish letters) can never match a card and go as the empty slot.
+TEST_F(CardUploadTest, CodesGoOnTheWireAsTheyStandUnlessNotHexadecimal) {
   User(1, "ŁÓDŹ12ab");
-  User(2, "0044abcd");  // hexadecimal in lower case goes as it stands
+  User(2, "0012abCD");
   Form().Button17Click();
   EXPECT_EQ(CardLines()[0], "200FFFFFFFF\r");
-  EXPECT_EQ(CardLines()[1], "2010044abcd\r");
+  EXPECT_EQ(CardLines()[1], "2010012abCD\r");
   EXPECT_EQ(dialogs_.messages, QStringList{"Zapisano 1 kodów kart i ustawiono zegar"});
 }
 

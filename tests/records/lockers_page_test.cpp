@@ -77,5 +77,36 @@ TEST_F(LockersPageTest, AnAnswerWithAnotherNumberIsAFailure) {
   EXPECT_EQ(Form().ControllerNumber, 3);
 }
 
+// The number is confirmed before anything is sent: "Nie" sends nothing and pauses nothing; on
+// a closed port the refusal comes first and nothing is asked.
+TEST_F(LockersPageTest, ProgrammingAsksFirstNamingTheNumber) {
+  app::TForm1& f = Form();
+  f.StringGrid2->SetRow(7);
+  f.Button16Click();
+  EXPECT_TRUE(dialogs_.questions.isEmpty());
+  EXPECT_EQ(dialogs_.messages, QStringList{"Brak połączenia z kontrolerem. Sprawdź port COM. "});
+
+  Connect();
+  dialogs_.Clear();
+  f.Timer1->SetEnabled(true);
+  controller_.ClearWritten();
+  dialogs_.question_answers = {false};
+  f.Button16Click();
+  ASSERT_EQ(dialogs_.questions.size(), 1);
+  EXPECT_TRUE(dialogs_.questions[0].startsWith(
+      "Zaprogramować podłączony kontroler jako szafkę nr 7 („Szafka 7”)?"))
+      << dialogs_.questions[0].toStdString();
+  EXPECT_TRUE(controller_.Written().empty());
+  EXPECT_TRUE(dialogs_.messages.isEmpty());
+  EXPECT_TRUE(clock_.sleeps.empty());
+  EXPECT_TRUE(f.Timer1->Enabled());
+  EXPECT_EQ(f.ControllerNumber, 1);
+
+  f.Button16Click();  // answered Yes
+  EXPECT_EQ(dialogs_.questions.size(), 2);
+  EXPECT_EQ(controller_.Written(), "707\r");
+  EXPECT_EQ(dialogs_.messages, QStringList{"Ustawiono numer szafki na: 7"});
+}
+
 }  // namespace
 }  // namespace veldoran::records

@@ -9,9 +9,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTranslator>
 
 #include "platform/fake/fake_serial.h"
 #include "platform/memory_registry.h"
+#include "term_language.h"
 
 namespace veldoran::term {
 namespace {
@@ -82,16 +84,30 @@ TEST_F(TermWindowTest, TypingGoesToTheLineAndWhatArrivesIsShown) {
   EXPECT_EQ(terminal->toPlainText(), QStringLiteral("S: Łódź\n"));  // nothing typed shows
 }
 
+// Without stored settings the terminal opens with the controller's line: 57600 baud, 8N1.
+TEST_F(TermWindowTest, FirstStartHasTheControllersLineSettings) {
+  auto window = Start();
+  EXPECT_EQ(Find<QComboBox>(*window, "baud")->currentText(), "57600");
+  EXPECT_EQ(window->Port().BaudRate(), 57600u);
+  EXPECT_EQ(window->Port().ByteSize(), 8);
+  EXPECT_EQ(window->Port().Parity(), serial::pNone);
+  EXPECT_EQ(window->Port().StopBits(), serial::sbOne);
+  Pick(*window, "port", "COM3");
+  Find<QPushButton>(*window, "open")->click();
+  ASSERT_TRUE(window->Port().Active());
+  EXPECT_EQ(driver->Info("COM3").dcb.BaudRate, 57600u);
+}
+
 TEST_F(TermWindowTest, SettingsSurviveARestart) {
   auto window = Start();
   Pick(*window, "port", "COM4");
-  Pick(*window, "baud", "57600");
+  Pick(*window, "baud", "9600");
   Pick(*window, "parity", "Even");
   Pick(*window, "flow", "XON/XOFF");
   window->close();
   window = Start();
   EXPECT_EQ(Find<QComboBox>(*window, "port")->currentText(), "COM4");
-  EXPECT_EQ(Find<QComboBox>(*window, "baud")->currentText(), "57600");
+  EXPECT_EQ(Find<QComboBox>(*window, "baud")->currentText(), "9600");
   EXPECT_EQ(Find<QComboBox>(*window, "parity")->currentText(), "Even");
   EXPECT_EQ(Find<QComboBox>(*window, "flow")->currentText(), "XON/XOFF");
   EXPECT_EQ(window->Port().StreamProtocol(), serial::spXonXoff);
@@ -120,6 +136,31 @@ TEST_F(TermWindowTest, DeviceChecksAndALostLineAreReported) {
   driver->Unplug("COM3");
   ASSERT_TRUE(SpinUntil([&] { return !window->Port().Active(); }));
   EXPECT_TRUE(window->statusBar()->currentMessage().contains("went away"));
+}
+
+TEST(TermLanguage, PolishByDefaultEnglishOneSwitchAway) {
+  const QString program = QStringLiteral("veldoran-term");
+  EXPECT_EQ(LanguageOption({program}), "pl");
+  EXPECT_EQ(LanguageOption({program, "--lang", "en"}), "en");
+  EXPECT_EQ(LanguageOption({program, "--lang=en"}), "en");
+  EXPECT_FALSE(LanguageOption({program, "--lang"}));
+  EXPECT_FALSE(LanguageOption({program, "--lang="}));
+  EXPECT_FALSE(InstallTranslation(*QCoreApplication::instance(), "xx"));
+}
+
+// The Polish translation is built in and covers the window: buttons, boxes and labels.
+TEST_F(TermWindowTest, ThePolishTranslationSpeaksPolish) {
+  ASSERT_TRUE(InstallTranslation(*QCoreApplication::instance(), "pl"));
+  auto window = Start();
+  EXPECT_EQ(window->windowTitle(), "Terminal Veldoran");
+  EXPECT_EQ(Find<QPushButton>(*window, "open")->text(), "Otwórz");
+  EXPECT_EQ(Find<QComboBox>(*window, "parity")->itemText(0), "Brak");
+  EXPECT_EQ(Find<QComboBox>(*window, "parity")->itemText(2), "Parzysta");
+  for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(t);
+    delete t;
+  }
+  EXPECT_EQ(Start()->windowTitle(), "Veldoran terminal");
 }
 
 }  // namespace

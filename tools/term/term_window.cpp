@@ -81,6 +81,11 @@ TermWindow::TermWindow(std::shared_ptr<win::SerialApi> api,
                        std::shared_ptr<win::RegistryApi> registry) {
   comm_ = std::make_unique<TspComm>(nullptr, main_, std::move(api), std::move(registry));
   comm_->SetStreamProtocol(serial::spNone);
+  // Until settings are stored, the line of the locker controller: 57600 baud, 8N1.
+  comm_->SetBaudRate(57600);
+  comm_->SetByteSize(8);
+  comm_->SetParity(serial::pNone);
+  comm_->SetStopBits(serial::sbOne);
   BuildWidgets();
   comm_->SetTerminal(terminal_.get());
   comm_->SetTerminalUsage(serial::tuBoth);
