@@ -515,7 +515,6 @@ void TForm1::spComm1AfterReceive(serial::TObject* /*Com*/, void* Buffer, std::ui
 }
 
 void TForm1::SpeedButton2Click() {
-void TForm1::SpeedButton2Click() {
   port_keeper_->PrepareOpen();
   connection_->Connect();
   ShowCardsNotice();
