@@ -209,7 +209,8 @@ void TspBaseIO::StopThreads() {
 
 void TspBaseIO::ThreadBody(TspThreadIO&) {}
 
-TspThreadIO::TspThreadIO(TspBaseIO& owner) : owner_(owner), thread_([this] { Execute(); }) {}
+TspThreadIO::TspThreadIO(TspBaseIO& owner)
+    : owner_(owner), thread_([this, finished = finished_] { Execute(finished); }) {}
 
 TspThreadIO::~TspThreadIO() {
   Terminate();
@@ -232,15 +233,15 @@ void TspThreadIO::WaitFor() {
   thread_.join();
 }
 
-void TspThreadIO::Execute() {
+void TspThreadIO::Execute(const std::shared_ptr<std::atomic<bool>>& finished) {
   resumed_.wait(false);
   if (!cancelled_) {
     try {
-      owner_.ThreadBody(*this);
+      owner_.ThreadBody(*this);  // may destroy the owner and this object
     } catch (...) {
     }
   }
-  finished_ = true;
+  *finished = true;
 }
 
 int TspBaseIO::AddListener(TspNotifyEvent listener) {

@@ -115,13 +115,18 @@ class TspCustomComm : public TspBaseIO {
 
   // Handles one port event (a spCommMsgComEvent message).
   void ProcessCommEvent(const TMessage& message);
-  // Reads `count` bytes through the read control block; `read` gets the number read.
+  // Reads `count` bytes through the read control block; `read` gets the number read. The
+  // message thread reads received blocks through the same control block: with UseMainThread
+  // false a caller's read (after WaitForInput, say) may run at the same time as one of the
+  // message thread's, which neither the bytes nor the block survive. That combination is the
+  // caller's to keep apart, e.g. by reading only from the handlers, or with UseMainThread true.
   bool ReadBytes(void* buffer, std::uint32_t count, std::uint32_t* read = nullptr);
 
   // Device checks, for the main thread. While they wait they let it process its messages, so
   // port events are delivered meanwhile; received bytes are left in the driver's queue for
   // the caller (and handed to the receivers afterwards if the caller leaves any). A handler
-  // that destroys the component ends the wait with false.
+  // that destroys the component ends the wait with false. With UseMainThread false, see
+  // ReadBytes before reading what the wait found.
   // True once the input queue holds at least `count` bytes, within `timeout_ms`.
   bool WaitForInput(std::uint32_t count, std::uint32_t timeout_ms);
   // True once the modem input at bit `signal_index` of ModemSignals (0 CTS, 1 DSR, 2 ring,

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace veldoran::serial {
@@ -28,16 +29,18 @@ class TspThreadIO {
   void WaitFor();
   bool OnThisThread() const { return std::this_thread::get_id() == thread_.get_id(); }
   // Whether the body has returned.
-  bool Finished() const { return finished_; }
+  bool Finished() const { return *finished_; }
 
  private:
-  void Execute();
+  void Execute(const std::shared_ptr<std::atomic<bool>>& finished);
 
   TspBaseIO& owner_;
   std::atomic<bool> resumed_{false};
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> terminated_{false};
-  std::atomic<bool> finished_{false};
+  // Co-owned by the thread: a body may destroy its owner and this object with it, and the
+  // thread still marks the end of the body.
+  const std::shared_ptr<std::atomic<bool>> finished_ = std::make_shared<std::atomic<bool>>(false);
   std::thread thread_;
 };
 

@@ -118,15 +118,32 @@ TEST_F(PosixSerialTest, SecondOpenIsDeniedUntilTheFirstIsClosed) {
   EXPECT_EQ(Probe(pty.SlavePath()), "5 Device or resource busy");
 }
 
-TEST_F(PosixSerialTest, PermissionDeniedNamesTheDevicesGroup) {
+// The hint names the group only when the group may read and write the device; otherwise it
+// says who may open it.
+TEST_F(PosixSerialTest, PermissionDeniedSaysWhoMayOpenTheDevice) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   api.CloseHandle(handle);
   handle = InvalidHandle();
-  ASSERT_EQ(::chown(pty.SlavePath().c_str(), 0, 20), 0);  // group dialout (gid 20 on Debian)
-  ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0660), 0);
-  const std::string out = Probe("--as-nobody " + pty.SlavePath());
-  EXPECT_EQ(out.rfind("5 Permission denied", 0), 0u) << out;
-  EXPECT_NE(out.find("dialout"), std::string::npos) << out;
+  struct Case {
+    uid_t owner;
+    mode_t mode;
+    const char* hint;
+  };
+  const std::string path = pty.SlavePath();
+  const Case cases[] = {
+      {0, 0660, "is open to the group dialout; the user must be a member of it)"},
+      {0, 0600, "may be opened only by root)"},
+      {0, 0640, "may be opened only by root)"},
+      {1, 0600, "may be opened only by its owner daemon or root)"},  // uid 1: daemon on Debian
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hint);
+    ASSERT_EQ(::chown(path.c_str(), c.owner, 20), 0);  // group dialout (gid 20 on Debian)
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    const std::string out = Probe("--as-nobody " + path);
+    EXPECT_EQ(out.rfind("5 Permission denied (" + path + " ", 0), 0u) << out;
+    EXPECT_NE(out.find(c.hint), std::string::npos) << out;
+  }
 }
 
 TEST(DcbToTermios, EverySettingTheComponentWrites) {

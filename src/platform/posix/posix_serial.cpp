@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -72,21 +73,33 @@ bool SpeedFor(DWORD baud, speed_t* speed) {
   return false;
 }
 
-// The text for a device the user may not open: the system's text and the group that may.
+// The text for a device the user may not open: the system's text and who may open it. The
+// group is named only when membership would help, that is when the group may read and write it.
 std::string PermissionText(const std::string& path, int error) {
   std::string text = ErrnoText(error);
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
+  if (::stat(path.c_str(), &st) != 0) return text + " (" + path + ")";
+  char buffer[4096];
+  constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+  if ((st.st_mode & kGroupReadWrite) == kGroupReadWrite) {
     struct group grp {};
     struct group* found = nullptr;
-    char buffer[4096];
     if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) == 0 && found) {
-      text += " (" + path + " is open to the group " + found->gr_name +
-              "; the user must be a member of it)";
-      return text;
+      return text + " (" + path + " is open to the group " + found->gr_name +
+             "; the user must be a member of it)";
     }
   }
-  return text + " (" + path + ")";
+  constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
+  if (st.st_uid != 0 && (st.st_mode & kOwnerReadWrite) == kOwnerReadWrite) {
+    struct passwd pwd {};
+    struct passwd* found = nullptr;
+    const std::string owner =
+        ::getpwuid_r(st.st_uid, &pwd, buffer, sizeof buffer, &found) == 0 && found
+            ? std::string(found->pw_name)
+            : std::to_string(st.st_uid);
+    return text + " (" + path + " may be opened only by its owner " + owner + " or root)";
+  }
+  return text + " (" + path + " may be opened only by root)";
 }
 
 }  // namespace
