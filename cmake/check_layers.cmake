@@ -1,5 +1,6 @@
 # Fails when a file under src/ or tools/ includes a header of a layer above its own (the order is
-# cmake/layers.cmake). Run as: cmake -DROOT=<source dir> -P cmake/check_layers.cmake
+# cmake/layers.cmake), or when a source file under src/ is over 600 lines.
+# Run as: cmake -DROOT=<source dir> -P cmake/check_layers.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 if(NOT ROOT)
   get_filename_component(ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
@@ -22,6 +23,16 @@ foreach(file IN LISTS files)
     math(EXPR faults "${faults} + 1")
     continue()
   endif()
+  # A source file of a layer holds one unit's job; past 600 lines it holds more than one.
+  if(file MATCHES "^src/")
+    file(READ ${ROOT}/${file} content)
+    string(REGEX MATCHALL "\n" newlines "${content}")
+    list(LENGTH newlines line_count)
+    if(line_count GREATER 600)
+      message(SEND_ERROR "${file}: ${line_count} lines, more than 600")
+      math(EXPR faults "${faults} + 1")
+    endif()
+  endif()
   file(STRINGS ${ROOT}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^/\"]+/")
   foreach(line IN LISTS includes)
     string(REGEX MATCH "\"([^/\"]+)/" _ "${line}")
@@ -35,6 +46,6 @@ foreach(file IN LISTS files)
 endforeach()
 list(LENGTH files count)
 if(faults GREATER 0)
-  message(FATAL_ERROR "${faults} include(s) point up a layer")
+  message(FATAL_ERROR "${faults} fault(s): includes that point up a layer or files too long")
 endif()
-message(STATUS "${count} files: every include points down or sideways")
+message(STATUS "${count} files: every include points down or sideways, no source over 600 lines")
