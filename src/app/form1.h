@@ -132,6 +132,8 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void SaveConfig();
   void UpdateLockerCaptions();
   void ShowSelectedUser();
+  // The page "Historia".
+  HistoryPage* history_page() const { return history_page_.get(); }
 
   // ---- Controls on the window ----
   QLabel* Label17;
