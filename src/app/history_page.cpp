@@ -54,7 +54,7 @@ HistoryPage::HistoryPage(QWidget* sheet, site::SiteDatabase& db, const ui::DateT
   Caption(sheet, QStringLiteral("Szukaj"), 502, 19);
   Search = new QLineEdit(sheet);
   Search->setGeometry(544, 16, 153, 21);
-  Search->setPlaceholderText(QStringLiteral("nazwisko, imię lub kod karty"));
+  Search->setPlaceholderText(QStringLiteral("nazwisko, imię, kod"));
 
   Grid = new ui::TStringGrid(link::kEventColumns, 2, sheet);
   Grid->setGeometry(8, 48, 689, 369);
@@ -65,7 +65,8 @@ HistoryPage::HistoryPage(QWidget* sheet, site::SiteDatabase& db, const ui::DateT
                               QStringLiteral("Imię"),        QStringLiteral("Data"),
                               QStringLiteral("Czas"),        QStringLiteral("nr szafki"),
                               QStringLiteral("Lokalizacja"), QStringLiteral("Kod karty")};
-  const int widths[] = {40, 100, 100, 60, 60, 60, 160, 60};
+  // Dates and card codes a little wider than on the events page: the grid has the room.
+  const int widths[] = {40, 100, 100, 75, 60, 60, 160, 70};
   for (int c = 0; c < link::kEventColumns; ++c) {
     Grid->SetCell(c, 0, headings[c]);
     Grid->SetColWidth(c, widths[c]);
