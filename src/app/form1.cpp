@@ -13,6 +13,7 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "app/history_page.h"
 #include "discovery/device_watch.h"
 #include "discovery/port_keeper.h"
 #include "discovery/spcommbox.h"
@@ -242,6 +243,11 @@ void TForm1::BuildSiteRecords() {
   lockers_status_ = std::make_unique<site::LockersStatus>(*site_db_, Users, TabSheet3, 376, 38, 20,
                                                           LabelCardsNotice);
   read_archive_ = std::make_unique<site::ReadArchive>(*site_db_, Users);
+  history_page_ = std::make_unique<HistoryPage>(TabSheet4, *site_db_, services_.formats,
+                                                SaveDialog1, *services_.dialogs);
+  connect(PageControl1, &QTabWidget::currentChanged, history_page_.get(), [this] {
+    if (PageControl1->currentWidget() == TabSheet4) history_page_->Refresh();
+  });
   card_upload_->SetOnFinished([this](int controller_number, bool ok) {
     lockers_status_->UploadFinished(controller_number, ok,
                                     protocol::DateTimeToControllerSeconds(services_.clock->Now()));
@@ -333,6 +339,8 @@ void TForm1::BuildWindow() {
   BuildEventsPage();
   BuildUsersPage();
   BuildLockersPage();
+  TabSheet4 = new QWidget;
+  PageControl1->addTab(TabSheet4, QStringLiteral("Historia"));
   PageControl1->setCurrentWidget(TabSheet2);
 
   // After the page control in the focus chain, as its tab order puts it.
@@ -552,6 +560,7 @@ void TForm1::FillEventsGrid() {
   link::FillEventsGrid(Events, EventCount, *StringGrid3, *StringGrid1);
   read_archive_->ReadCompleted(Events, EventCount, ControllerNumber,
                                protocol::DateTimeToControllerSeconds(services_.clock->Now()));
+  history_page_->Refresh();
 }
 
 }  // namespace veldoran::app

@@ -66,6 +66,8 @@ class SerialApi;
 
 namespace veldoran::app {
 
+class HistoryPage;
+
 // What the window needs from outside: where modal boxes go, how it sleeps and tells the time,
 // and how dates and times are shown. Seams left empty get the real toolkit's.
 struct Services {
@@ -130,6 +132,8 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   void SaveConfig();
   void UpdateLockerCaptions();
   void ShowSelectedUser();
+  // The page "Historia".
+  HistoryPage* history_page() const { return history_page_.get(); }
 
   // ---- Controls on the window ----
   QLabel* Label17;
@@ -183,6 +187,9 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   QPushButton* Button11;
   QPushButton* Button16;
 
+  // ---- Page "Historia" (its controls are the page's own) ----
+  QWidget* TabSheet4;
+
   // ---- Components without a face ----
   std::unique_ptr<serial::TspComm> spComm1;
   ui::TTimer* Timer1;  // heartbeat
@@ -219,6 +226,7 @@ class TForm1 : public QWidget, public link::LinkState, public records::RecordsSt
   std::unique_ptr<site::SiteDatabase> site_db_;
   std::unique_ptr<site::LockersStatus> lockers_status_;
   std::unique_ptr<site::ReadArchive> read_archive_;
+  std::unique_ptr<HistoryPage> history_page_;
   std::unique_ptr<ui::Dialogs> own_dialogs_;
   std::unique_ptr<ui::Clock> own_clock_;
   std::unique_ptr<discovery::DeviceChangeWatch> device_watch_;

@@ -141,11 +141,12 @@ TEST_F(Form1Test, FixedTextsAndFonts) {
   EXPECT_EQ(f.Label14->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 }
 
-TEST_F(Form1Test, ThreePagesWithUsersInFront) {
-  ASSERT_EQ(form_->PageControl1->count(), 3);
+TEST_F(Form1Test, FourPagesWithUsersInFront) {
+  ASSERT_EQ(form_->PageControl1->count(), 4);
   EXPECT_EQ(form_->PageControl1->tabText(0), "Zdarzenia");
   EXPECT_EQ(form_->PageControl1->tabText(1), "Użytkownicy");
   EXPECT_EQ(form_->PageControl1->tabText(2), "Szafki");
+  EXPECT_EQ(form_->PageControl1->tabText(3), "Historia");
   EXPECT_EQ(form_->PageControl1->currentIndex(), 1);
   EXPECT_FALSE(form_->PageControl1->isMovable());
 }
