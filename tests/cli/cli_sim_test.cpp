@@ -333,6 +333,16 @@ TEST_F(CliOnSim, LockersShowsTheUploadedLockerCurrentAndAnotherUnknown) {
   EXPECT_NE(text.out.find("2. Szafka 2: aktualne"), std::string::npos) << text.out;
   // The default database beside Config.ini has not been made.
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Veldoran.db"));
+
+  // An upload cut short (the acknowledgements slowed to 100 ms each, Ctrl-C after 2 s) is
+  // recorded as a failure: the locker's cards are no longer known.
+  ASSERT_TRUE(sim_->Command("delay 100 100"));
+  const CliRun cut = Cli({"upload", "--db", "site.db"}, 20s, 2000ms);
+  EXPECT_EQ(cut.exit_code, 130) << cut.err;
+  const CliRun after = Cli({"lockers", "--db", "site.db", "--json"});
+  ASSERT_EQ(after.exit_code, 0) << after.err;
+  EXPECT_EQ(Json(after)["lockers"].toArray()[1].toObject()["state"].toString(),
+            QStringLiteral("unknown"));
 }
 
 TEST_F(CliOnSim, ImportUsersDryRunKeepsConfigAndAnExportReimportsAsUpdatesOnly) {
