@@ -65,15 +65,12 @@ void Config::SaveConfig() {
                    unreadable_reason_);
     return;
   }
-  // The file is read again so that whatever else it holds, also changes made to it since the
-  // start, survives the save.
-  ini::LoadResult loaded = ini::LoadFile(path_);
-  if (loaded.status == ini::LoadStatus::kUnreadable) {
-    ShowWriteError(QString::fromLocal8Bit(loaded.error.c_str()));
-    return;
+  const ConfigSave saved = SaveConfigValues(path_, GridValues());
+  if (!saved.ok) {
+    ShowWriteError(QString::fromLocal8Bit(saved.error.c_str()));
+  } else if (!saved.refused.isEmpty()) {
+    ShowRefused(saved.refused);
   }
-  const QStringList refused = StoreAll(loaded.document);
-  if (Write(loaded.document) && !refused.isEmpty()) ShowRefused(refused);
 }
 
 void Config::UpdateLockerCaptions() {
@@ -84,30 +81,15 @@ void Config::UpdateLockerCaptions() {
 }
 
 QStringList Config::StoreAll(ini::Document& doc) const {
-  QStringList refused;
-  const auto store = [&](const char* section, int n, const QString& text) {
-    const auto bytes = ui::ToAnsi(text);
-    if (!bytes) {
-      refused << QStringLiteral(
-                     "Wartość klucza %1 w sekcji [%2] zawiera znak, którego nie ma "
-                     "w stronie kodowej Windows-1250.")
-                     .arg(n)
-                     .arg(QLatin1String(section));
-      return;
-    }
-    const ini::Result result = doc.Set(section, std::to_string(n), *bytes);
-    if (!result.ok) refused << QString::fromUtf8(result.error.c_str());  // names the key
-  };
+  return StoreConfigValues(GridValues(), doc);
+}
+
+ConfigValues Config::GridValues() const {
+  ConfigValues values;
   for (int n = 1; n <= kLockerCount; ++n)
-    store(kLockersSection, n, controls_.StringGrid2->Cell(1, n));
-  for (int n = 1; n <= kUserCount; ++n) {
-    const Tuser& user = users_[static_cast<std::size_t>(n)];
-    store(kFirstNamesSection, n, user.FirstName);
-    store(kSurnamesSection, n, user.Surname);
-    store(kCardCodesSection, n, user.CardCode);
-    store(kPermissionsSection, n, user.Permissions);
-  }
-  return refused;
+    values.LockerNames[static_cast<std::size_t>(n - 1)] = controls_.StringGrid2->Cell(1, n);
+  values.Users = users_;
+  return values;
 }
 
 void Config::ShowRefused(const QStringList& refused) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "link/user_table.h"
+#include "records/config_values.h"
 
 class QCheckBox;
 
@@ -50,6 +51,8 @@ class Config {
   // what the file held) and does not stop the others; returned are the keys left out, each
   // with the reason, for the operator.
   QStringList StoreAll(ini::Document& doc) const;
+  // The locker names of the grid and the users, as the file is to hold them.
+  ConfigValues GridValues() const;
   bool Write(const ini::Document& doc);
   void ShowWriteError(const QString& reason);
   // The file was written without the values in `refused`.

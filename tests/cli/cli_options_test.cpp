@@ -37,6 +37,12 @@ TEST(CliOptions, ValidCommandLines) {
   EXPECT_EQ(n.port, 12);
   EXPECT_EQ(n.timeout.count(), 2000);  // the default
 
+  CliOptions d;
+  ASSERT_EQ(ParseCommandLine(Split("import-users u.csv --dry-run --db site.db"), d), "");
+  EXPECT_EQ(d.arguments, std::vector<std::string>{"u.csv"});
+  EXPECT_TRUE(d.dry_run);
+  EXPECT_EQ(d.db, "site.db");
+
   CliOptions h;
   ASSERT_EQ(ParseCommandLine({"--help"}, h), "");  // no command needed
   EXPECT_TRUE(h.help);
@@ -63,6 +69,11 @@ TEST(CliOptions, BadCommandLinesAreRefusedWithTheReason) {
       {"frobnicate", "frobnicate"},
       {"--json", "Nie podano polecenia"},
       {"status --no-such", "--no-such"},
+      {"upload --force", "clear-events"},
+      {"events --dry-run", "import-users"},
+      {"status --archive", "events"},
+      {"export-users", "wymaga 1"},
+      {"status --db=", "--db"},
   };
   for (const auto& c : cases) {
     CliOptions o;

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "site/site_database.h"
 #include "support/event_loop.h"
 #include "support/recording_dialogs.h"
 #include "support/sim_process.h"
@@ -260,6 +262,126 @@ TEST_F(CliOnSim, CtrlCStopsAnUploadWithAMessage) {
   EXPECT_NE(run.err.find("Przerwano"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("nie zostały poprawnie zapisane"), std::string::npos) << run.err;
   EXPECT_LT(run.seconds, 2.0);
+}
+
+}  // namespace
+}  // namespace veldoran::cli
+
+namespace veldoran::cli {
+namespace {
+
+// How many events the archive in `file` holds.
+int ArchivedEvents(const std::filesystem::path& file) {
+  site::SiteDatabase db(file);
+  db.Open();
+  if (!db.CanRead()) return -1;
+  QSqlQuery query(db.connection());
+  if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM events")) || !query.next()) return -1;
+  return query.value(0).toInt();
+}
+
+TEST_F(CliOnSim, ClearEventsRefusesWhileTheArchiveLacksEventsAndArchivingStoresEachOnce) {
+  StartSim({"--events", "5", "--number", "2"});
+  WriteConfig(dir_.path() / "Config.ini", sim_->Port());
+  const CliRun refused = Cli({"clear-events", "--json"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("nieodczytane: 5"), std::string::npos) << refused.err;
+  EXPECT_EQ(Json(refused)["unread"].toInt(), 5);
+  ASSERT_EQ(sim_->Dump()->events.size(), 5u);
+
+  // Each run reads the same five events; the second stores none of them again.
+  for (const int added : {5, 0}) {
+    const CliRun read = Cli({"events", "--archive", "--json"});
+    ASSERT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_EQ(Json(read)["archived"].toInt(), added);
+  }
+  EXPECT_EQ(ArchivedEvents(dir_.path() / "Veldoran.db"), 5);
+  // A plain read stores nothing.
+  ASSERT_TRUE(sim_->Command("events 2"));
+  ASSERT_EQ(Cli({"events"}).exit_code, 0);
+  EXPECT_EQ(ArchivedEvents(dir_.path() / "Veldoran.db"), 5);
+
+  const CliRun unread = Cli({"clear-events"});
+  EXPECT_EQ(unread.exit_code, 1);
+  EXPECT_NE(unread.err.find("nieodczytane: 2"), std::string::npos) << unread.err;
+  ASSERT_EQ(Cli({"events", "--archive"}).exit_code, 0);
+  const CliRun cleared = Cli({"clear-events"});
+  EXPECT_EQ(cleared.exit_code, 0) << cleared.err;
+  EXPECT_TRUE(sim_->Dump()->events.empty());
+
+  // After the clear, new events are unread again; --force clears them anyway.
+  ASSERT_TRUE(sim_->Command("events 3"));
+  EXPECT_EQ(Cli({"clear-events"}).exit_code, 1);
+  const CliRun forced = Cli({"clear-events", "--force", "--json"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_EQ(Json(forced)["unread"].toInt(), 3);
+  EXPECT_TRUE(sim_->Dump()->events.empty());
+}
+
+TEST_F(CliOnSim, LockersShowsTheUploadedLockerCurrentAndAnotherUnknown) {
+  StartSim({"--number", "2"});
+  WriteConfig(dir_.path() / "Config.ini", sim_->Port());
+  ASSERT_EQ(Cli({"upload", "--db", "site.db"}).exit_code, 0);
+  const CliRun run = Cli({"lockers", "--db", "site.db", "--json"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const QJsonArray lockers = Json(run)["lockers"].toArray();
+  ASSERT_EQ(lockers.size(), 10);
+  EXPECT_EQ(lockers[1].toObject()["state"].toString(), QStringLiteral("current"));
+  EXPECT_EQ(lockers[1].toObject()["text"].toString(), QStringLiteral("aktualne"));
+  EXPECT_EQ(lockers[2].toObject()["text"].toString(), QStringLiteral("nieznane"));
+  const CliRun text = Cli({"lockers", "--db", "site.db"});
+  EXPECT_NE(text.out.find("2. Szafka 2: aktualne"), std::string::npos) << text.out;
+  // The default database beside Config.ini has not been made.
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Veldoran.db"));
+
+  // An upload cut short (the acknowledgements slowed to 100 ms each, Ctrl-C after 2 s) is
+  // recorded as a failure: the locker's cards are no longer known.
+  ASSERT_TRUE(sim_->Command("delay 100 100"));
+  const CliRun cut = Cli({"upload", "--db", "site.db"}, 20s, 2000ms);
+  EXPECT_EQ(cut.exit_code, 130) << cut.err;
+  const CliRun after = Cli({"lockers", "--db", "site.db", "--json"});
+  ASSERT_EQ(after.exit_code, 0) << after.err;
+  EXPECT_EQ(Json(after)["lockers"].toArray()[1].toObject()["state"].toString(),
+            QStringLiteral("unknown"));
+}
+
+TEST_F(CliOnSim, ImportUsersDryRunKeepsConfigAndAnExportReimportsAsUpdatesOnly) {
+  const auto config = dir_.path() / "Config.ini";
+  testing::WriteFileBytes(
+      config,
+      "[Users_ime]\r\n1=\xA3ucja\r\n3=Jan\r\n[Users_nazwisko]\r\n1=\xAF\xF3\xB3\x63"
+      "\r\n3=Kowalski\r\n[kod]\r\n1=1234ABCD\r\n3=0000BEEF\r\n[Port]\r\n"
+      "ComPortNo=1\r\n");
+  const std::string before = testing::ReadFileBytes(config);
+  testing::WriteFileBytes(dir_.path() / "new.csv",
+                          "NAZWISKO;IMIĘ;KOD KARTY\r\nNowak;Anna;00C0FFEE\r\n");
+  const CliRun dry = Cli({"import-users", "new.csv", "--dry-run", "--json"});
+  ASSERT_EQ(dry.exit_code, 0) << dry.err;
+  EXPECT_EQ(testing::ReadFileBytes(config), before);
+  const QJsonArray planned = Json(dry)["lines"].toArray();
+  ASSERT_EQ(planned.size(), 2);
+  EXPECT_EQ(planned[1].toObject()["verdict"].toString(), QStringLiteral("new"));
+
+  const CliRun applied = Cli({"import-users", "new.csv"});
+  ASSERT_EQ(applied.exit_code, 0) << applied.err;
+  EXPECT_NE(applied.out.find("nowy użytkownik w wierszu"), std::string::npos) << applied.out;
+  const std::string after = testing::ReadFileBytes(config);
+  EXPECT_NE(after.find("00C0FFEE"), std::string::npos);
+  EXPECT_NE(after.find("ComPortNo=1"), std::string::npos);  // the rest of the file kept
+
+  ASSERT_EQ(Cli({"export-users", "all.csv"}).exit_code, 0);
+  const CliRun again = Cli({"import-users", "all.csv", "--json"});
+  ASSERT_EQ(again.exit_code, 0) << again.err;
+  const QJsonArray lines = Json(again)["lines"].toArray();
+  ASSERT_EQ(lines.size(), 4);  // the heading and the three users
+  for (int i = 1; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].toObject()["verdict"].toString(), QStringLiteral("update")) << i;
+    EXPECT_FALSE(lines[i].toObject()["changes"].toBool()) << i;
+  }
+  EXPECT_EQ(testing::ReadFileBytes(config), after);
+
+  EXPECT_EQ(Cli({"import-users", "missing.csv"}).exit_code, 4);
+  EXPECT_EQ(Cli({"export-users", (dir_.path() / "no" / "such.csv").string()}).exit_code, 4);
 }
 
 }  // namespace

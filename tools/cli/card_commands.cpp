@@ -3,6 +3,8 @@
 
 #include "platform/cp1250.h"
 #include "records/slot_codes.h"
+#include "site/site_database.h"
+#include "site/uploads.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 #include "ui/clock.h"
@@ -17,6 +19,10 @@ const QString kUploadFailed = QStringLiteral(
 
 QString Code(std::string_view bytes) { return QString::fromStdU16String(cp1250::Decode(bytes)); }
 
+// Writes the 100 codes, each acknowledged with its code before the next; returns how many
+// slots got a card.
+int SendCodes(CommandContext& context, ControllerLink& link, const records::SlotCodeList& codes);
+
 }  // namespace
 
 void Upload(CommandContext& context, ControllerLink& link) {
@@ -24,6 +30,33 @@ void Upload(CommandContext& context, ControllerLink& link) {
   // The codes valid for the locker the controller says it is.
   const int controller = QueryStatus(link, context).controller_number;
   const records::SlotCodeList codes = records::SlotCodes(config.Users, controller);
+  // The outcome goes to the site database either way: a failed upload leaves the locker's
+  // cards unknown.
+  const auto record = [&](bool ok) {
+    if (controller < 1) return;
+    const auto db = OpenDatabase(context);
+    site::UploadRecords(*db).Record(controller, RecordTime(), ok,
+                                    site::HoldersFor(config.Users, controller));
+  };
+  int saved = 0;
+  try {
+    saved = SendCodes(context, link, codes);
+  } catch (const CliError&) {
+    record(false);
+    throw;
+  }
+  record(true);
+  link.Send(p::SetClockLine(p::DateTimeToControllerSeconds(ui::SystemClock().Now())));
+  Report& report = context.report;
+  report.Set(QStringLiteral("controller"), controller);
+  report.Set(QStringLiteral("saved"), saved);
+  report.Set(QStringLiteral("lines"), p::kCardSlots);
+  report.Line(QStringLiteral("Zapisano %1 kodów kart i ustawiono zegar").arg(saved));
+}
+
+namespace {
+
+int SendCodes(CommandContext& context, ControllerLink& link, const records::SlotCodeList& codes) {
   int saved = 0;
   for (int slot = 0; slot < p::kCardSlots; ++slot) {
     const std::string& code = codes[static_cast<std::size_t>(slot)];
@@ -56,13 +89,10 @@ void Upload(CommandContext& context, ControllerLink& link) {
     }
     if (code != p::kEmptySlotCode) ++saved;
   }
-  link.Send(p::SetClockLine(p::DateTimeToControllerSeconds(ui::SystemClock().Now())));
-  Report& report = context.report;
-  report.Set(QStringLiteral("controller"), controller);
-  report.Set(QStringLiteral("saved"), saved);
-  report.Set(QStringLiteral("lines"), p::kCardSlots);
-  report.Line(QStringLiteral("Zapisano %1 kodów kart i ustawiono zegar").arg(saved));
+  return saved;
 }
+
+}  // namespace
 
 void Watch(CommandContext& context, ControllerLink& link) {
   const records::ConfigValues config = LoadConfig(context, false);

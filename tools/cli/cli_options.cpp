@@ -14,8 +14,9 @@ struct CommandSyntax {
 };
 
 constexpr CommandSyntax kCommands[] = {
-    {"ports", 0},      {"status", 0}, {"events", 0}, {"set-clock", 0},
-    {"set-number", 1}, {"upload", 0}, {"watch", 0},
+    {"ports", 0},      {"status", 0},       {"events", 0},       {"set-clock", 0},
+    {"set-number", 1}, {"upload", 0},       {"watch", 0},        {"clear-events", 0},
+    {"lockers", 0},    {"import-users", 1}, {"export-users", 1},
 };
 
 struct OptionSyntax {
@@ -25,9 +26,18 @@ struct OptionSyntax {
 };
 
 constexpr OptionSyntax kOptions[] = {
-    {"--port", true, ""},     {"--config", true, ""},    {"--timeout", true, ""},
-    {"--json", false, ""},    {"--help", false, ""},     {"-h", false, ""},
-    {"--version", false, ""}, {"--csv", true, "events"},
+    {"--port", true, ""},
+    {"--config", true, ""},
+    {"--timeout", true, ""},
+    {"--json", false, ""},
+    {"--help", false, ""},
+    {"-h", false, ""},
+    {"--version", false, ""},
+    {"--csv", true, "events"},
+    {"--db", true, ""},
+    {"--archive", false, "events"},
+    {"--force", false, "clear-events"},
+    {"--dry-run", false, "import-users"},
 };
 
 // The longest reply wait a user can ask for: ten minutes.
@@ -57,6 +67,15 @@ std::string SetOption(const OptionSyntax& option, const std::string& value, CliO
     options.help = true;
   } else if (name == "--version") {
     options.version = true;
+  } else if (name == "--db") {
+    if (value.empty()) return "Opcja --db wymaga nazwy pliku.";
+    options.db = value;
+  } else if (name == "--archive") {
+    options.archive = true;
+  } else if (name == "--force") {
+    options.force = true;
+  } else if (name == "--dry-run") {
+    options.dry_run = true;
   } else if (name == "--csv") {
     if (value.empty()) return "Opcja --csv wymaga nazwy pliku.";
     options.csv = value;
@@ -154,20 +173,32 @@ Obsługa kontrolera szafek z wiersza poleceń, bez okna.
 Polecenia:
   ports              porty COM obecne w systemie, z opisem i urządzeniem
   status             numer kontrolera, jego zegar i liczba zapisanych zdarzeń
-  events [--csv PLIK]
+  events [--csv PLIK] [--archive]
                      odczyt wszystkich zdarzeń; z --csv zapis do pliku CSV
-                     w układzie eksportu okna (NAZWISKO;IMIĘ;DATA;CZAS;...)
+                     w układzie eksportu okna (NAZWISKO;IMIĘ;DATA;CZAS;...);
+                     z --archive pełny odczyt trafia też do historii (Veldoran.db)
   set-clock          ustawia zegar kontrolera na czas komputera
   set-number N       programuje numer kontrolera (szafki) N, od 1 do 10
   upload             przesyła kody kart ważne dla podłączonej szafki
-                     (użytkownicy z Config.ini) i ustawia zegar
+                     (użytkownicy z Config.ini) i ustawia zegar; wynik
+                     trafia do Veldoran.db
   watch              wypisuje odczyty kart i zmiany stanu kontrolera na bieżąco,
                      aż do przerwania (Ctrl-C)
+  clear-events [--force]
+                     kasuje pamięć zdarzeń kontrolera; odmawia, gdy kontroler
+                     ma zdarzenia, których nie ma w historii (chyba że --force)
+  lockers            czy szafki mają karty, które dałaby im teraz lista
+                     użytkowników (aktualne, nieaktualne, nieznane)
+  import-users PLIK [--dry-run]
+                     wczytuje użytkowników z pliku CSV do Config.ini; z --dry-run
+                     tylko pokazuje, co by się zmieniło
+  export-users PLIK  zapisuje użytkowników z Config.ini do pliku CSV
 
 Opcje:
   --port COMn        port kontrolera (domyślnie port wybrany ostatnio w oknie,
                      [Port] ComPortNo w Config.ini, a bez niego COM1)
   --config PLIK      plik Config.ini (domyślnie Config.ini w bieżącym folderze)
+  --db PLIK          baza obiektu (domyślnie Veldoran.db obok pliku Config.ini)
   --timeout MS       jak długo czekać na odpowiedź kontrolera lub na jej dalszą
                      część, w milisekundach (domyślnie 2000)
   --json             wynik jako jeden obiekt JSON na polecenie (watch: jeden
@@ -177,7 +208,8 @@ Opcje:
 
 Kody wyjścia:
   0    wykonano
-  1    kontroler odpowiedział błędnie albo wcale, lub port zniknął w trakcie
+  1    kontroler odpowiedział błędnie albo wcale, lub port zniknął w trakcie;
+       clear-events: kontroler ma zdarzenia, których nie ma w historii
   2    błędne wywołanie
   3    nie można otworzyć portu (zajęty, nie istnieje, brak uprawnień;
        na Linuksie dostęp daje grupa portu, zwykle dialout)

@@ -21,7 +21,11 @@ struct CliOptions {
   std::optional<std::string> config;   // --config FILE; nothing: ./Config.ini
   std::chrono::milliseconds timeout{2000};  // --timeout MS
   bool json = false;
+  std::optional<std::string> db;   // --db FILE; nothing: Veldoran.db beside Config.ini
   std::optional<std::string> csv;  // events --csv FILE
+  bool archive = false;            // events --archive
+  bool force = false;              // clear-events --force
+  bool dry_run = false;            // import-users --dry-run
   bool help = false;
   bool version = false;
 };

@@ -29,10 +29,17 @@ struct CommandEntry {
 };
 
 constexpr CommandEntry kCommandTable[] = {
-    {"ports", &Ports, nullptr},          {"status", nullptr, &Status},
-    {"events", nullptr, &Events},        {"set-clock", nullptr, &SetClock},
-    {"set-number", nullptr, &SetNumber}, {"upload", nullptr, &Upload},
+    {"ports", &Ports, nullptr},
+    {"status", nullptr, &Status},
+    {"events", nullptr, &Events},
+    {"set-clock", nullptr, &SetClock},
+    {"set-number", nullptr, &SetNumber},
+    {"upload", nullptr, &Upload},
     {"watch", nullptr, &Watch},
+    {"clear-events", nullptr, &ClearEvents},
+    {"lockers", &Lockers, nullptr},
+    {"import-users", &ImportUsers, nullptr},
+    {"export-users", &ExportUsers, nullptr},
 };
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.c_str()); }

@@ -22,6 +22,10 @@
 #include "tools/cli/report.h"
 #include "ui/date_formats.h"
 
+namespace veldoran::site {
+class SiteDatabase;
+}
+
 namespace veldoran::cli {
 
 class Interrupt;
@@ -49,6 +53,14 @@ std::filesystem::path ConfigFile(const CommandContext& context);
 // the defaults, as the window starts without one.
 records::ConfigValues LoadConfig(const CommandContext& context, bool required);
 
+// Veldoran.db as --db names it, else the one beside Config.ini (as the window keeps it).
+std::filesystem::path DatabaseFile(const CommandContext& context);
+// The site database, opened (never made here: the first write makes it). Why it cannot be used
+// is told once on standard error; the command then goes on without it, as the window does.
+std::unique_ptr<site::SiteDatabase> OpenDatabase(CommandContext& context);
+// The PC's time as the database records it (the controller's clock value).
+std::int64_t RecordTime();
+
 // Sends the status query and waits for a status line whose numbers are all readable (a garbled
 // one, line noise, is passed over and named if nothing better comes).
 protocol::StatusReply QueryStatus(ControllerLink& link, const CommandContext& context);
@@ -72,5 +84,9 @@ void SetNumber(CommandContext& context, ControllerLink& link);
 void Events(CommandContext& context, ControllerLink& link);
 void Upload(CommandContext& context, ControllerLink& link);
 void Watch(CommandContext& context, ControllerLink& link);
+void ClearEvents(CommandContext& context, ControllerLink& link);
+void Lockers(CommandContext& context);
+void ImportUsers(CommandContext& context);
+void ExportUsers(CommandContext& context);
 
 }  // namespace veldoran::cli

@@ -9,6 +9,8 @@
 #include "link/csv_export.h"
 #include "link/event_rows.h"
 #include "platform/atomic_file.h"
+#include "site/event_archive.h"
+#include "site/site_database.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 
@@ -46,6 +48,25 @@ void WriteCsv(const std::string& file, const QList<QStringList>& rows) {
                                   .arg(name, QString::fromLocal8Bit(written.error.c_str()))
                                   .toStdString());
   }
+}
+
+// Stores the complete read of `locker` in the event archive; returns how many events were new.
+int Archive(CommandContext& context, const link::EventTable& events, int count, int locker,
+            const records::UserTable& users) {
+  std::vector<site::ReadEvent> read;
+  for (int i = 0; i < std::min(count, link::kEventTableSize); ++i) {
+    const link::Tevent& e = events[static_cast<std::size_t>(i)];
+    read.push_back({e.LockerNumber, e.ClockValue, e.UserSlot, e.Location});
+  }
+  const auto db = OpenDatabase(context);
+  const auto added = site::EventArchive(*db).StoreRead(locker, RecordTime(), read, users);
+  if (!added) {
+    QString text = QStringLiteral("Nie można zapisać odczytu w historii zdarzeń (%1).")
+                       .arg(QString::fromStdU16String(db->path().u16string()));
+    if (!db->problem().isEmpty()) text += QLatin1Char(' ') + db->problem();
+    throw CliError(kExitFile, text.toStdString());
+  }
+  return *added;
 }
 
 }  // namespace
@@ -106,6 +127,11 @@ void Events(CommandContext& context, ControllerLink& link) {
   if (context.options.csv) WriteCsv(*context.options.csv, rows);
 
   Report& report = context.report;
+  if (context.options.archive) {
+    const int added = Archive(context, *events, count, status.controller_number, config.Users);
+    report.Set(QStringLiteral("archived"), added);
+    report.Line(QStringLiteral("Nowych zdarzeń w historii: %1").arg(added));
+  }
   report.Set(QStringLiteral("controller"), status.controller_number);
   report.Set(QStringLiteral("count"), count);
   if (context.options.csv) {

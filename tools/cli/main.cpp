@@ -1,4 +1,5 @@
 // veldoran-cli: every controller operation from a script.
+#include <QCoreApplication>
 #include <QString>
 #include <cstdio>
 #include <string>
@@ -14,6 +15,8 @@
 
 int main(int argc, char* argv[]) {
   using namespace veldoran::cli;
+  // Qt's SQL drivers (the site database) are loaded through the application object.
+  QCoreApplication application(argc, argv);
   // The loop's queue exists first, so the signal thread (started before any other) can wake it.
   veldoran::serial::LoopMainThread main_thread;
   const Interrupt interrupt(main_thread.Queue());
