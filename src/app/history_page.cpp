@@ -140,21 +140,7 @@ void HistoryPage::Refresh() {
 
 void HistoryPage::SaveToCsv() {
   const QStringList lines = link::CsvLines(QString::fromUtf16(link::kCsvHeading), rows_);
-  if (!save_dialog_.Execute(dialogs_)) return;
-  const QString& name = save_dialog_.FileName;
-  link::CsvEncodingError bad;
-  const auto bytes = link::CsvBytes(lines, &bad);
-  if (!bytes) {
-    const QString where = bad.line == 0 ? QStringLiteral("nagłówek")
-                                        : QStringLiteral("wiersz %1 historii").arg(bad.line);
-    dialogs_.ShowError(QStringLiteral("Nie można zapisać pliku „%1”: %2 zawiera znak „%3”, "
-                                      "którego nie ma w stronie kodowej Windows-1250.")
-                           .arg(name, where, QString(bad.character)));
-    return;
-  }
-  const platform::FileResult written =
-      platform::ReplaceFileContents(std::filesystem::path(name.toStdU16String()), *bytes);
-  if (!written.ok) dialogs_.ShowError(QString::fromLocal8Bit(written.error.c_str()));
+  link::SaveCsvLines(lines, QStringLiteral("historii"), save_dialog_, dialogs_);
 }
 
 }  // namespace veldoran::app

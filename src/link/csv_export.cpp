@@ -69,13 +69,19 @@ void ExportEventsToCsv(const CsvExportControls& controls, ui::TSaveDialog& save_
                        ui::Dialogs& dialogs) {
   const QString heading = controls.Memo1->toPlainText().section(QLatin1Char('\n'), 0, 0);
   const QStringList lines = CsvLines(heading, *controls.StringGrid1);
+  SaveCsvLines(lines, QStringLiteral("tabeli zdarzeń"), save_dialog, dialogs);
+}
+
+void SaveCsvLines(const QStringList& lines, const QString& rows_name, ui::TSaveDialog& save_dialog,
+                  ui::Dialogs& dialogs) {
   if (!save_dialog.Execute(dialogs)) return;
   const QString& name = save_dialog.FileName;
   CsvEncodingError bad;
   const auto bytes = CsvBytes(lines, &bad);
   if (!bytes) {
-    const QString where = bad.line == 0 ? QStringLiteral("nagłówek")
-                                        : QStringLiteral("wiersz %1 tabeli zdarzeń").arg(bad.line);
+    const QString where = bad.line == 0
+                              ? QStringLiteral("nagłówek")
+                              : QStringLiteral("wiersz %1 %2").arg(bad.line).arg(rows_name);
     dialogs.ShowError(QStringLiteral("Nie można zapisać pliku „%1”: %2 zawiera znak „%3”, "
                                      "którego nie ma w stronie kodowej Windows-1250.")
                           .arg(name, where, QString(bad.character)));

@@ -30,6 +30,11 @@ QStringList CsvLines(const QString& heading, const QList<QStringList>& rows);
 // The same of the data rows of the grid.
 QStringList CsvLines(const QString& heading, const ui::TStringGrid& events_grid);
 
+// Asks for a file and writes `lines` to it; a line the code page cannot hold is named as a row of
+// `rows_name` ("tabeli zdarzeń"), and a failed write is shown in the error box.
+void SaveCsvLines(const QStringList& lines, const QString& rows_name, ui::TSaveDialog& save_dialog,
+                  ui::Dialogs& dialogs);
+
 // Where a line holds a character the code page cannot: the line (0 is the heading) and the
 // character.
 struct CsvEncodingError {
