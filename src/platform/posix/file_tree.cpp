@@ -25,17 +25,20 @@ Kind KindOf(mode_t mode) {
 
 class Real final : public FileTree {
  public:
-  Kind Status(const fs::path& path) override {
+  Kind Status(PathRef path_ref) override {
+    const std::string path = path_ref.String();
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? KindOf(st.st_mode) : Kind::kNone;
   }
 
-  Kind LinkStatus(const fs::path& path) override {
+  Kind LinkStatus(PathRef path_ref) override {
+    const std::string path = path_ref.String();
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? KindOf(st.st_mode) : Kind::kNone;
   }
 
-  std::optional<std::string> Read(const fs::path& path, std::size_t limit) override {
+  std::optional<std::string> Read(PathRef path_ref, std::size_t limit) override {
+    const std::string path = path_ref.String();
     // Opened without blocking, so a stray FIFO cannot hang us; only regular files are read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return std::nullopt;
@@ -53,14 +56,16 @@ class Real final : public FileTree {
     return text;
   }
 
-  std::optional<fs::path> ReadLink(const fs::path& path) override {
+  std::optional<std::string> ReadLink(PathRef path_ref) override {
+    const std::string path = path_ref.String();
     char buffer[PATH_MAX];
     const ssize_t got = ::readlink(path.c_str(), buffer, sizeof buffer);
     if (got < 0 || static_cast<std::size_t>(got) >= sizeof buffer) return std::nullopt;
-    return fs::path(std::string(buffer, static_cast<std::size_t>(got)));
+    return std::string(buffer, static_cast<std::size_t>(got));
   }
 
-  std::vector<std::string> List(const fs::path& path) override {
+  std::vector<std::string> List(PathRef path_ref) override {
+    const std::string path = path_ref.String();
     std::vector<std::string> names;
     DIR* dir = ::opendir(path.c_str());
     if (!dir) return names;
@@ -72,32 +77,42 @@ class Real final : public FileTree {
     return names;
   }
 
-  std::optional<fs::path> Canonical(const fs::path& path) override {
+  std::optional<std::string> Canonical(PathRef path_ref) override {
+    const std::string path = path_ref.String();
     char* real = ::realpath(path.c_str(), nullptr);
     if (!real) return std::nullopt;
-    fs::path out(real);
+    std::string out(real);
     ::free(real);
     return out;
   }
 
-  int Symlink(const fs::path& target, const fs::path& link) override {
+  int Symlink(PathRef target_ref, PathRef link_ref) override {
+    const std::string target = target_ref.String();
+    const std::string link = link_ref.String();
     return ::symlink(target.c_str(), link.c_str()) == 0 ? 0 : errno;
   }
 
-  int Rename(const fs::path& from, const fs::path& to) override {
+  int Rename(PathRef from_ref, PathRef to_ref) override {
+    const std::string from = from_ref.String();
+    const std::string to = to_ref.String();
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
   }
 
-  int Remove(const fs::path& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+  int Remove(PathRef path_ref) override {
+    const std::string path = path_ref.String();
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+  }
 
-  int CreateDirectories(const fs::path& path) override {
+  int CreateDirectories(PathRef path_ref) override {
+    const std::string path = path_ref.String();
     std::error_code ec;
     fs::create_directories(path, ec);
     return ec ? (ec.value() ? ec.value() : EIO) : 0;
   }
 
-  int WriteFile(const fs::path& path, std::string_view text) override {
-    const fs::path temp = path.string() + ".tmp" + std::to_string(::getpid());
+  int WriteFile(PathRef path_ref, std::string_view text) override {
+    const std::string path = path_ref.String();
+    const std::string temp = path + ".tmp" + std::to_string(::getpid());
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());

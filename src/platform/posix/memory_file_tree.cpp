@@ -29,12 +29,21 @@ void PushParts(std::string_view path, std::vector<std::string_view>& pending) {
   }
 }
 
+// The folder part of a path, as std::filesystem::path::parent_path gives it.
+std::string_view ParentOf(std::string_view path) {
+  std::size_t end = path.size();
+  while (end > 0 && path[end - 1] != '/') --end;  // the last name
+  if (end == 0) return {};
+  while (end > 1 && path[end - 1] == '/') --end;  // the slashes before it, not the root
+  return path.substr(0, end);
+}
+
 }  // namespace
 
 MemoryFileTree::MemoryFileTree() : root_(std::make_unique<Node>()) {}
 MemoryFileTree::~MemoryFileTree() = default;
 
-MemoryFileTree::Node* MemoryFileTree::Find(const std::string& path, bool follow, int& error,
+MemoryFileTree::Node* MemoryFileTree::Find(std::string_view path, bool follow, int& error,
                                            std::vector<std::string_view>* names) const {
   error = 0;
   if (path.empty()) {
@@ -91,55 +100,54 @@ MemoryFileTree::Node* MemoryFileTree::Find(const std::string& path, bool follow,
   return chain.back();
 }
 
-MemoryFileTree::Place MemoryFileTree::PlaceOf(const fs::path& path) const {
+MemoryFileTree::Place MemoryFileTree::PlaceOf(std::string_view text) const {
   Place place;
-  const std::string& text = path.native();
   std::size_t end = text.size();
   while (end > 1 && text[end - 1] == '/') --end;
   const std::size_t slash = text.rfind('/', end == 0 ? 0 : end - 1);
   const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-  place.name = text.substr(start, end - start);
+  place.name = std::string(text.substr(start, end - start));
   if (place.name.empty() || place.name == "." || place.name == "..") {
     place.error = place.name.empty() ? ENOENT : EINVAL;
     return place;
   }
-  const std::string parent = start == 0 ? std::string(".") : text.substr(0, start);
+  const std::string_view parent = start == 0 ? std::string_view(".") : text.substr(0, start);
   Node* folder = Find(parent, true, place.error);
   if (folder && folder->kind != Kind::kDirectory) place.error = ENOTDIR;
   if (place.error == 0) place.folder = folder;
   return place;
 }
 
-void MemoryFileTree::Put(const fs::path& path, std::unique_ptr<Node> node) {
-  CreateDirectories(path.parent_path());
+void MemoryFileTree::Put(std::string_view path, std::unique_ptr<Node> node) {
+  CreateDirectories(ParentOf(path));
   Place place = PlaceOf(path);
   if (place.folder) place.folder->children[place.name] = std::move(node);
 }
 
-void MemoryFileTree::MakeFile(const fs::path& path, std::string_view text) {
+void MemoryFileTree::MakeFile(PathRef path, std::string_view text) {
   auto node = std::make_unique<Node>();
   node->kind = Kind::kFile;
   node->text = text;
-  Put(path, std::move(node));
+  Put(path.View(), std::move(node));
 }
 
-void MemoryFileTree::MakeFolder(const fs::path& path) { CreateDirectories(path); }
+void MemoryFileTree::MakeFolder(PathRef path) { CreateDirectories(path); }
 
-void MemoryFileTree::MakeLink(const fs::path& target, const fs::path& link) {
+void MemoryFileTree::MakeLink(PathRef target, PathRef link) {
   auto node = std::make_unique<Node>();
   node->kind = Kind::kSymlink;
-  node->text = target.native();
-  Put(link, std::move(node));
+  node->text = target.String();
+  Put(link.View(), std::move(node));
 }
 
-void MemoryFileTree::MakeOther(const fs::path& path) {
+void MemoryFileTree::MakeOther(PathRef path) {
   auto node = std::make_unique<Node>();
   node->kind = Kind::kOther;
-  Put(path, std::move(node));
+  Put(path.View(), std::move(node));
 }
 
-void MemoryFileTree::RemoveAll(const fs::path& path) {
-  const Place place = PlaceOf(path);
+void MemoryFileTree::RemoveAll(PathRef path) {
+  const Place place = PlaceOf(path.View());
   if (place.folder) place.folder->children.erase(place.name);
 }
 
@@ -174,70 +182,71 @@ std::string MemoryFileTree::Dump() const {
   return out;
 }
 
-Kind MemoryFileTree::Status(const fs::path& path) {
+Kind MemoryFileTree::Status(PathRef path) {
   int error = 0;
-  const Node* node = Find(path.native(), true, error);
+  const Node* node = Find(path.View(), true, error);
   return node ? node->kind : Kind::kNone;
 }
 
-Kind MemoryFileTree::LinkStatus(const fs::path& path) {
+Kind MemoryFileTree::LinkStatus(PathRef path) {
   int error = 0;
-  const Node* node = Find(path.native(), false, error);
+  const Node* node = Find(path.View(), false, error);
   return node ? node->kind : Kind::kNone;
 }
 
-std::optional<std::string> MemoryFileTree::Read(const fs::path& path, std::size_t limit) {
+std::optional<std::string> MemoryFileTree::Read(PathRef path, std::size_t limit) {
   int error = 0;
-  const Node* node = Find(path.native(), true, error);
+  const Node* node = Find(path.View(), true, error);
   if (!node || node->kind != Kind::kFile) return std::nullopt;
   return node->text.substr(0, limit);
 }
 
-std::optional<fs::path> MemoryFileTree::ReadLink(const fs::path& path) {
+std::optional<std::string> MemoryFileTree::ReadLink(PathRef path) {
   int error = 0;
-  const Node* node = Find(path.native(), false, error);
+  const Node* node = Find(path.View(), false, error);
   if (!node || node->kind != Kind::kSymlink) return std::nullopt;
-  return fs::path(node->text);
+  return node->text;
 }
 
-std::vector<std::string> MemoryFileTree::List(const fs::path& path) {
+std::vector<std::string> MemoryFileTree::List(PathRef path) {
   std::vector<std::string> names;
   int error = 0;
-  const Node* node = Find(path.native(), true, error);
+  const Node* node = Find(path.View(), true, error);
   if (!node || node->kind != Kind::kDirectory) return names;
   names.reserve(node->children.size());
   for (const auto& [name, child] : node->children) names.push_back(name);
   return names;
 }
 
-std::optional<fs::path> MemoryFileTree::Canonical(const fs::path& path) {
+std::optional<std::string> MemoryFileTree::Canonical(PathRef path) {
   int error = 0;
   std::vector<std::string_view> names;
-  if (!Find(path.native(), true, error, &names)) return std::nullopt;
+  if (!Find(path.View(), true, error, &names)) return std::nullopt;
   std::string out;
   for (const std::string_view name : names) {
     out += '/';
     out += name;
   }
-  return fs::path(out.empty() ? std::string("/") : out);
+  if (out.empty()) out = "/";
+  return out;
 }
 
-int MemoryFileTree::Symlink(const fs::path& target, const fs::path& link) {
-  if (target.empty()) return ENOENT;
-  const Place place = PlaceOf(link);
+int MemoryFileTree::Symlink(PathRef target, PathRef link) {
+  if (target.View().empty()) return ENOENT;
+  const Place place = PlaceOf(link.View());
   if (!place.folder) return place.error;
   if (place.folder->children.count(place.name)) return EEXIST;
   auto node = std::make_unique<Node>();
   node->kind = Kind::kSymlink;
-  node->text = target.native();
+  node->text = target.String();
   place.folder->children.emplace(place.name, std::move(node));
   return 0;
 }
 
-int MemoryFileTree::Rename(const fs::path& from, const fs::path& to) {
-  const Place source = PlaceOf(from);
+int MemoryFileTree::Rename(PathRef from, PathRef to) {
+  const Place source = PlaceOf(from.View());
   if (!source.folder) return source.error;
-  const Place dest = PlaceOf(to);
+  const Place dest = PlaceOf(to.View());
   if (!dest.folder) return dest.error;
   const auto it = source.folder->children.find(source.name);
   if (it == source.folder->children.end()) return ENOENT;
@@ -253,8 +262,9 @@ int MemoryFileTree::Rename(const fs::path& from, const fs::path& to) {
     // Not into itself: the destination folder must not lie inside the one moved.
     int error = 0;
     std::vector<std::string_view> a, b;
-    Find(from.native(), false, error, &a);
-    Find(to.parent_path().native().empty() ? "." : to.parent_path().native(), true, error, &b);
+    Find(from.View(), false, error, &a);
+    const std::string_view into = ParentOf(to.View());
+    Find(into.empty() ? "." : into, true, error, &b);
     if (b.size() >= a.size() && std::equal(a.begin(), a.end(), b.begin())) return EINVAL;
   }
   std::unique_ptr<Node> node = std::move(it->second);
@@ -263,8 +273,8 @@ int MemoryFileTree::Rename(const fs::path& from, const fs::path& to) {
   return 0;
 }
 
-int MemoryFileTree::Remove(const fs::path& path) {
-  const Place place = PlaceOf(path);
+int MemoryFileTree::Remove(PathRef path) {
+  const Place place = PlaceOf(path.View());
   if (!place.folder) return place.error;
   const auto it = place.folder->children.find(place.name);
   if (it == place.folder->children.end()) return ENOENT;
@@ -273,32 +283,63 @@ int MemoryFileTree::Remove(const fs::path& path) {
   return 0;
 }
 
-int MemoryFileTree::CreateDirectories(const fs::path& path) {
-  std::string prefix;
+int MemoryFileTree::CreateDirectories(PathRef path) {
+  const std::string_view text = path.View();
   std::vector<std::string_view> parts;
-  PushParts(path.native(), parts);
-  if (!path.native().empty() && path.native().front() == '/') prefix = "/";
-  for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
-    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
-    prefix += *it;
+  PushParts(text, parts);
+  std::reverse(parts.begin(), parts.end());
+  const bool plain = std::none_of(parts.begin(), parts.end(),
+                                  [](std::string_view p) { return p == "." || p == ".."; });
+  const std::string prefix = !text.empty() && text.front() == '/' ? "/" : "";
+  const auto joined = [&](std::size_t count) {
+    std::string out = prefix;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!out.empty() && out.back() != '/') out += '/';
+      out += parts[i];
+    }
+    return out;
+  };
+  // The deepest folder that is there already (links on the way followed), then the missing ones
+  // below it, each made in the one above. With "." or "..", each level is looked up from the
+  // root instead.
+  std::size_t have = parts.size();
+  Node* folder = nullptr;
+  for (; plain && have > 0; --have) {
     int error = 0;
-    const Node* node = Find(prefix, true, error);
+    folder = Find(joined(have), true, error);
+    if (folder) break;
+    if (error != ENOENT) return error;
+  }
+  if (plain) {
+    if (!folder) folder = root_.get();
+    if (folder->kind != Kind::kDirectory) return ENOTDIR;
+    for (std::size_t i = have; i < parts.size(); ++i) {
+      // A dangling link where the folder should be.
+      if (folder->children.count(parts[i])) return EEXIST;
+      folder = folder->children.emplace(std::string(parts[i]), std::make_unique<Node>())
+                   .first->second.get();
+    }
+    return 0;
+  }
+  for (std::size_t count = 1; count <= parts.size(); ++count) {
+    const std::string at = joined(count);
+    int error = 0;
+    const Node* node = Find(at, true, error);
     if (node) {
       if (node->kind != Kind::kDirectory) return ENOTDIR;
       continue;
     }
     if (error != ENOENT) return error;
-    const Place place = PlaceOf(prefix);
+    const Place place = PlaceOf(at);
     if (!place.folder) return place.error;
-    // A dangling link where the folder should be.
     if (place.folder->children.count(place.name)) return EEXIST;
     place.folder->children.emplace(place.name, std::make_unique<Node>());
   }
   return 0;
 }
 
-int MemoryFileTree::WriteFile(const fs::path& path, std::string_view text) {
-  const Place place = PlaceOf(path);
+int MemoryFileTree::WriteFile(PathRef path, std::string_view text) {
+  const Place place = PlaceOf(path.View());
   if (!place.folder) return place.error;
   auto& slot = place.folder->children[place.name];
   if (slot && slot->kind == Kind::kDirectory) return EISDIR;

@@ -18,28 +18,28 @@ class MemoryFileTree final : public FileTree {
   ~MemoryFileTree() override;
 
   // Building the tree: folders above are made as needed, and what was at the path is replaced.
-  void MakeFile(const std::filesystem::path& path, std::string_view text = {});
-  void MakeFolder(const std::filesystem::path& path);
-  void MakeLink(const std::filesystem::path& target, const std::filesystem::path& link);
-  void MakeOther(const std::filesystem::path& path);  // a device node or FIFO
+  void MakeFile(PathRef path, std::string_view text = {});
+  void MakeFolder(PathRef path);
+  void MakeLink(PathRef target, PathRef link);
+  void MakeOther(PathRef path);  // a device node or FIFO
   // Removes whatever is at `path`, a folder with all it holds.
-  void RemoveAll(const std::filesystem::path& path);
+  void RemoveAll(PathRef path);
   // Whether ProcessRuns(pid) says so (no process runs until told).
   void SetProcess(int pid, bool runs);
   // Every entry, one a line, "path", "path -> target", "path/" (for reading failures).
   std::string Dump() const;
 
-  Kind Status(const std::filesystem::path& path) override;
-  Kind LinkStatus(const std::filesystem::path& path) override;
-  std::optional<std::string> Read(const std::filesystem::path& path, std::size_t limit) override;
-  std::optional<std::filesystem::path> ReadLink(const std::filesystem::path& path) override;
-  std::vector<std::string> List(const std::filesystem::path& path) override;
-  std::optional<std::filesystem::path> Canonical(const std::filesystem::path& path) override;
-  int Symlink(const std::filesystem::path& target, const std::filesystem::path& link) override;
-  int Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
-  int Remove(const std::filesystem::path& path) override;
-  int CreateDirectories(const std::filesystem::path& path) override;
-  int WriteFile(const std::filesystem::path& path, std::string_view text) override;
+  Kind Status(PathRef path) override;
+  Kind LinkStatus(PathRef path) override;
+  std::optional<std::string> Read(PathRef path, std::size_t limit) override;
+  std::optional<std::string> ReadLink(PathRef path) override;
+  std::vector<std::string> List(PathRef path) override;
+  std::optional<std::string> Canonical(PathRef path) override;
+  int Symlink(PathRef target, PathRef link) override;
+  int Rename(PathRef from, PathRef to) override;
+  int Remove(PathRef path) override;
+  int CreateDirectories(PathRef path) override;
+  int WriteFile(PathRef path, std::string_view text) override;
   bool ProcessRuns(int pid) override;
 
  private:
@@ -51,12 +51,12 @@ class MemoryFileTree final : public FileTree {
   };
   // The node a path leads to (the last link followed when `follow`), or null with `error` set;
   // `names` gets the canonical path's parts.
-  Node* Find(const std::string& path, bool follow, int& error,
+  Node* Find(std::string_view path, bool follow, int& error,
              std::vector<std::string_view>* names = nullptr) const;
   // The folder an entry of `path` sits in, and its name.
-  Place PlaceOf(const std::filesystem::path& path) const;
+  Place PlaceOf(std::string_view path) const;
   // Puts `node` at `path`, making folders above it, replacing what was there.
-  void Put(const std::filesystem::path& path, std::unique_ptr<Node> node);
+  void Put(std::string_view path, std::unique_ptr<Node> node);
 
   std::unique_ptr<Node> root_;
   std::set<int> processes_;

@@ -45,7 +45,7 @@ std::optional<int> ParsePortName(std::string_view name) {
 namespace {
 
 struct Link {
-  fs::path target;
+  std::string target;
   bool present = false;
   int source = -1;
 };
@@ -57,17 +57,21 @@ class Matcher {
           const std::vector<SerialDevice>& devices)
       : tree_(tree),
         devices_(devices),
-        by_path_((roots.dev / "serial" / "by-path").lexically_normal()) {
-    for (const SerialDevice& d : devices) places_.push_back(PlaceOf(tree, d.node));
+        by_path_(detail::Normal(detail::Join(roots.dev.native(), "serial/by-path"))) {
+    for (const SerialDevice& d : devices) {
+      names_.push_back(Names{PlaceOf(tree, d.node.native()), Normal(d.by_id), Normal(d.by_path),
+                             Normal(d.LinkTarget()), Normal(d.node)});
+    }
   }
 
-  Link LinkTo(const fs::path& target) const {
+  Link LinkTo(const std::string& target) const {
     Link link{target, detail::NodeExists(tree_, target), -1};
     const Place place = PlaceOf(tree_, target);
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       const SerialDevice& d = devices_[i];
-      if (!place.Same(places_[i]) && !Names(place.lexical, d.by_id) &&
-          !Names(place.lexical, d.by_path))
+      const Names& names = names_[i];
+      if (!place.Same(names.node) && !Named(place.lexical, names.by_id) &&
+          !Named(place.lexical, names.by_path))
         continue;
       // A socket's number is not for a device that follows its own by-id name from socket to
       // socket: that one is not present while such a device sits there.
@@ -84,25 +88,30 @@ class Matcher {
   // Whether a link to `target`, which leads to device `i`, is to be moved to the device's own
   // name: a USB device's bare node (linked before udev had named it), or the by-id name of a
   // device without a serial number (which names only its model).
-  bool Outdated(const fs::path& target, int i) const {
+  bool Outdated(const std::string& target, int i) const {
     const SerialDevice& d = devices_[static_cast<std::size_t>(i)];
-    const fs::path have = target.lexically_normal();
-    const fs::path want = d.LinkTarget().lexically_normal();
-    const fs::path node = d.node.lexically_normal();
-    if (have == want || want == node) return false;
-    if (have == node) return d.usb();
-    return d.BySocket() && Names(have, d.by_id);
+    const Names& names = names_[static_cast<std::size_t>(i)];
+    const std::string have = detail::Normal(target);
+    if (have == names.want || names.want == names.plain_node) return false;
+    if (have == names.plain_node) return d.usb();
+    return d.BySocket() && Named(have, names.by_id);
   }
 
  private:
-  static bool Names(const fs::path& lexical, const fs::path& name) {
-    return !name.empty() && lexical == name.lexically_normal();
+  // A device's names, lexically normal (empty where it has none).
+  struct Names {
+    Place node;
+    std::string by_id, by_path, want, plain_node;
+  };
+  static std::string Normal(const fs::path& path) { return detail::Normal(path.native()); }
+  static bool Named(const std::string& lexical, const std::string& name) {
+    return !name.empty() && lexical == name;
   }
 
   files::FileTree& tree_;
   const std::vector<SerialDevice>& devices_;
-  std::vector<Place> places_;
-  fs::path by_path_;
+  std::vector<Names> names_;
+  std::string by_path_;
 };
 
 // A side file: "<pid>\n<target>\n".
@@ -110,14 +119,14 @@ std::string OwnerText(int pid, const fs::path& target) {
   return std::to_string(pid) + "\n" + target.string() + "\n";
 }
 
-std::optional<std::pair<int, fs::path>> ParseOwner(std::string_view text) {
+std::optional<std::pair<int, std::string>> ParseOwner(std::string_view text) {
   const std::size_t line = text.find('\n');
   if (line == std::string_view::npos || text.size() < line + 2 || text.back() != '\n')
     return std::nullopt;
   int pid = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + line, pid);
   if (ec != std::errc() || end != text.data() + line || pid <= 0) return std::nullopt;
-  return std::pair{pid, fs::path(std::string(text.substr(line + 1, text.size() - line - 2)))};
+  return std::pair{pid, std::string(text.substr(line + 1, text.size() - line - 2))};
 }
 
 }  // namespace
@@ -181,7 +190,7 @@ Survey PortMap::Take() const {
     const auto n = ParsePortName(name);
     if (!n || name != "COM" + std::to_string(*n)) continue;
     taken.insert(*n);
-    if (const auto target = detail::LinkTarget(tree, roots_.map / name))
+    if (const auto target = detail::LinkTarget(tree, detail::Join(roots_.map.native(), name)))
       links[*n] = match.LinkTo(*target);
   }
 
@@ -191,11 +200,11 @@ Survey PortMap::Take() const {
     const int source = link.source;
     if (source < 0 || !match.Outdated(link.target, source)) continue;
     const fs::path& want = devices[static_cast<std::size_t>(source)].LinkTarget();
+    const std::string plain_want = detail::Normal(want.native());
     const bool named = std::any_of(links.begin(), links.end(), [&](const auto& other) {
-      return other.second.source == source &&
-             other.second.target.lexically_normal() == want.lexically_normal();
+      return other.second.source == source && detail::Normal(other.second.target) == plain_want;
     });
-    if (!named && Relink(n, want)) link.target = want;
+    if (!named && Relink(n, want)) link.target = want.native();
   }
 
   std::vector<bool> mapped(devices.size(), false);
@@ -231,13 +240,13 @@ Survey PortMap::Take() const {
       }
       if (error == 0) {
         taken.insert(n);
-        links[n] = Link{d.LinkTarget(), true, static_cast<int>(i)};
+        links[n] = Link{d.LinkTarget().native(), true, static_cast<int>(i)};
         break;
       }
       if (error == EEXIST) {
         // Another program took the name just now: maybe for this very device.
         taken.insert(n);
-        if (const auto target = detail::LinkTarget(tree, link)) {
+        if (const auto target = detail::LinkTarget(tree, link.native())) {
           links[n] = match.LinkTo(*target);
           if (links[n].source == static_cast<int>(i)) break;
         }
@@ -275,7 +284,8 @@ std::optional<fs::path> PortMap::Resolve(std::string_view port_name) const {
   const auto n = ParsePortName(port_name);
   if (!n) return std::nullopt;
   RemoveOrphans();  // a pseudo-terminal a gone program left may be another's now
-  if (auto target = detail::LinkTarget(*files_, LinkPath(*n))) return target;
+  if (auto target = detail::LinkTarget(*files_, LinkPath(*n).native()))
+    return fs::path(std::move(*target));
   for (Entry& entry : List()) {
     if (entry.number == *n) return std::move(entry.device);
   }
@@ -314,18 +324,19 @@ std::optional<int> PortMap::RegisterLowestFree(const fs::path& device, int first
 }
 
 bool PortMap::Repoint(int number, const fs::path& from, const fs::path& to, int owner) const {
-  const auto current = detail::LinkTarget(*files_, LinkPath(number));
-  if (!current || *current != from) return false;  // someone else's link now
+  const auto current = detail::LinkTarget(*files_, LinkPath(number).native());
+  if (!current || *current != from.native()) return false;  // someone else's link now
   if (owner > 0) files_->WriteFile(OwnerPath(number), OwnerText(owner, to));
   return Relink(number, to);
 }
 
 void PortMap::Unregister(int number, const fs::path& device) const {
   files::FileTree& tree = *files_;
-  const auto target = detail::LinkTarget(tree, LinkPath(number));
-  if (target && *target == device) tree.Remove(LinkPath(number));
+  const auto target = detail::LinkTarget(tree, LinkPath(number).native());
+  if (target && *target == device.native()) tree.Remove(LinkPath(number));
   const auto text = tree.Read(OwnerPath(number), 4096);
-  if (const auto owner = text ? ParseOwner(*text) : std::nullopt; owner && owner->second == device)
+  if (const auto owner = text ? ParseOwner(*text) : std::nullopt;
+      owner && owner->second == device.native())
     tree.Remove(OwnerPath(number));
 }
 

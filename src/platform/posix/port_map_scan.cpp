@@ -7,7 +7,6 @@
 #include "platform/posix/port_map_paths.h"
 
 namespace veldoran::portmap {
-namespace fs = std::filesystem;
 using detail::Place;
 using detail::PlaceOf;
 
@@ -15,7 +14,7 @@ namespace {
 
 // A sysfs attribute: the first 4096 bytes of a regular file, without trailing blanks and line
 // ends. Nothing when it cannot be read.
-std::optional<std::string> ReadAttribute(files::FileTree& tree, const fs::path& path) {
+std::optional<std::string> ReadAttribute(files::FileTree& tree, files::PathRef path) {
   auto text = tree.Read(path, 4096);
   if (text) {
     while (!text->empty() && static_cast<unsigned char>(text->back()) <= ' ') text->pop_back();
@@ -24,7 +23,7 @@ std::optional<std::string> ReadAttribute(files::FileTree& tree, const fs::path& 
 }
 
 // KEY=value from a uevent file.
-std::string UeventValue(files::FileTree& tree, const fs::path& uevent, std::string_view key) {
+std::string UeventValue(files::FileTree& tree, files::PathRef uevent, std::string_view key) {
   const auto text = ReadAttribute(tree, uevent);
   if (!text) return {};
   std::size_t start = 0;
@@ -39,9 +38,9 @@ std::string UeventValue(files::FileTree& tree, const fs::path& uevent, std::stri
 }
 
 // The last part of a symbolic link's target (a driver's or a bus's name).
-std::string LinkName(files::FileTree& tree, const fs::path& link) {
+std::string LinkName(files::FileTree& tree, files::PathRef link) {
   const auto target = tree.ReadLink(link);
-  return target ? target->filename().string() : std::string();
+  return target ? std::string(detail::FileName(*target)) : std::string();
 }
 
 // The k of "<prefix><k>", or -1.
@@ -85,12 +84,13 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 }
 
 // The links of one of udev's folders (/dev/serial/by-id, by-path), by name.
-std::vector<std::pair<fs::path, Place>> UdevLinks(files::FileTree& tree, const fs::path& folder) {
-  std::vector<std::pair<fs::path, Place>> links;
+std::vector<std::pair<std::string, Place>> UdevLinks(files::FileTree& tree,
+                                                     const std::string& folder) {
+  std::vector<std::pair<std::string, Place>> links;
   for (const std::string& name : tree.List(folder)) {
-    const fs::path link = folder / name;
+    std::string link = detail::Join(folder, name);
     if (const auto target = detail::LinkTarget(tree, link))
-      links.emplace_back(link, PlaceOf(tree, *target));
+      links.emplace_back(std::move(link), PlaceOf(tree, *target));
   }
   std::sort(links.begin(), links.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -98,43 +98,44 @@ std::vector<std::pair<fs::path, Place>> UdevLinks(files::FileTree& tree, const f
 }
 
 // Fills in what sysfs tells of the hardware behind a tty: driver, bus, and the USB device.
-void DescribeHardware(files::FileTree& tree, const fs::path& sys_root, const fs::path& device,
+void DescribeHardware(files::FileTree& tree, const std::string& sys_root, const std::string& device,
                       SerialDevice& out) {
-  const auto inside = [&](const fs::path& p) { return detail::Inside(p, sys_root); };
+  using detail::Join;
+  const auto inside = [&](std::string_view p) { return detail::Inside(p, sys_root); };
   // Serial ports on kernels from 6.5 sit on serial-base port and controller levels: the driver
   // that matters is the one of the device above them.
-  fs::path hardware = device;
-  for (int level = 0; level < 3 && LinkName(tree, hardware / "subsystem") == "serial-base";
+  std::string_view hardware = device;
+  for (int level = 0; level < 3 && LinkName(tree, Join(hardware, "subsystem")) == "serial-base";
        ++level) {
-    if (!inside(hardware.parent_path())) break;
-    hardware = hardware.parent_path();
+    if (!inside(detail::Parent(hardware))) break;
+    hardware = detail::Parent(hardware);
   }
-  out.hardware = hardware;
-  out.driver = LinkName(tree, hardware / "driver");
-  if (out.driver.empty()) out.driver = UeventValue(tree, hardware / "uevent", "DRIVER");
-  out.subsystem = LinkName(tree, hardware / "subsystem");
-  if (out.subsystem == "pnp") out.pnp_id = ReadAttribute(tree, hardware / "id").value_or("");
+  out.hardware = std::string(hardware);
+  out.driver = LinkName(tree, Join(hardware, "driver"));
+  if (out.driver.empty()) out.driver = UeventValue(tree, Join(hardware, "uevent"), "DRIVER");
+  out.subsystem = LinkName(tree, Join(hardware, "subsystem"));
+  if (out.subsystem == "pnp") out.pnp_id = ReadAttribute(tree, Join(hardware, "id")).value_or("");
   out.pnp_id = out.pnp_id.substr(0, out.pnp_id.find('\n'));
 
   // The USB device: the level that carries idVendor, one to five levels up (the tty's `device`
   // is the interface for ACM, the usb-serial port below it for ttyUSB).
-  fs::path below = device;
-  fs::path level = device;
+  std::string_view below = device;
+  std::string_view level = device;
   for (int step = 0; step <= 5 && inside(level); ++step) {
-    if (const auto vendor = ReadAttribute(tree, level / "idVendor")) {
+    if (const auto vendor = ReadAttribute(tree, Join(level, "idVendor"))) {
       out.vendor_id = *vendor;
-      out.product_id = ReadAttribute(tree, level / "idProduct").value_or("");
-      out.revision = ReadAttribute(tree, level / "bcdDevice").value_or("");
-      out.manufacturer = ReadAttribute(tree, level / "manufacturer").value_or("");
-      out.product = ReadAttribute(tree, level / "product").value_or("");
-      out.serial = ReadAttribute(tree, level / "serial").value_or("");
-      out.usb_port = level.filename().string();
+      out.product_id = ReadAttribute(tree, Join(level, "idProduct")).value_or("");
+      out.revision = ReadAttribute(tree, Join(level, "bcdDevice")).value_or("");
+      out.manufacturer = ReadAttribute(tree, Join(level, "manufacturer")).value_or("");
+      out.product = ReadAttribute(tree, Join(level, "product")).value_or("");
+      out.serial = ReadAttribute(tree, Join(level, "serial")).value_or("");
+      out.usb_port = std::string(detail::FileName(level));
       if (step > 0)
-        out.interface_number = ReadAttribute(tree, below / "bInterfaceNumber").value_or("");
+        out.interface_number = ReadAttribute(tree, Join(below, "bInterfaceNumber")).value_or("");
       return;
     }
     below = level;
-    level = level.parent_path();
+    level = detail::Parent(level);
   }
 }
 
@@ -143,38 +144,39 @@ void DescribeHardware(files::FileTree& tree, const fs::path& sys_root, const fs:
 std::vector<SerialDevice> PortMap::Devices() const {
   files::FileTree& tree = *files_;
   std::vector<SerialDevice> devices;
-  const auto by_id = UdevLinks(tree, roots_.dev / "serial" / "by-id");
-  const auto by_path = UdevLinks(tree, roots_.dev / "serial" / "by-path");
-  const fs::path classes = roots_.sys / "class" / "tty";
-  const fs::path sys_root = tree.Canonical(roots_.sys).value_or(roots_.sys.lexically_normal());
+  using detail::Join;
+  const std::string& dev = roots_.dev.native();
+  const auto by_id = UdevLinks(tree, Join(dev, "serial/by-id"));
+  const auto by_path = UdevLinks(tree, Join(dev, "serial/by-path"));
+  const std::string classes = Join(roots_.sys.native(), "class/tty");
+  const std::string sys_root =
+      tree.Canonical(roots_.sys).value_or(detail::Normal(roots_.sys.native()));
   for (const std::string& name : tree.List(classes)) {
-    const fs::path entry = classes / name;
+    const std::string entry = Join(classes, name);
     SerialDevice d;
     d.name = name;
     if (d.name.empty() || d.name.front() == '.') continue;
-    auto device = tree.Canonical(entry / "device");
+    auto device = tree.Canonical(Join(entry, "device"));
     // A Bluetooth port bound but not connected has no device behind it until it is opened.
     const bool rfcomm = Index(d.name, "rfcomm") >= 0;
     if (!device && rfcomm) device = tree.Canonical(entry);
     if (!device) continue;  // no device behind it: a virtual terminal, a pty master, ...
-    bool is_virtual = false;
-    for (const auto& part : device->lexically_relative(sys_root)) {
-      is_virtual = is_virtual || part == "virtual";
-    }
+    const bool is_virtual = detail::NamesBelow(*device, sys_root, "virtual");
     if (is_virtual && !rfcomm) continue;
 
     // A name that would lead out of /dev, or hold a NUL (a path ends there, so the node opened
     // and linked would be another one), is not taken: the tty's own name is.
-    std::string node_name = UeventValue(tree, entry / "uevent", "DEVNAME");
+    std::string node_name = UeventValue(tree, Join(entry, "uevent"), "DEVNAME");
     if (node_name.empty() || node_name.front() == '/' ||
         node_name.find("..") != std::string::npos || node_name.find('\0') != std::string::npos)
       node_name = d.name;
-    d.node = roots_.dev / node_name;
+    const std::string node_path = Join(dev, node_name);
+    d.node = node_path;
 
     if (const int k = Index(d.name, "ttyS"); k >= 0) {
       // 8250 ports have a `type`: 0 is a phantom node with no UART behind it. A ttyS without
       // one comes from another driver and is numbered as any other device.
-      const fs::path type_file = entry / "type";
+      const std::string type_file = Join(entry, "type");
       if (tree.LinkStatus(type_file) != files::Kind::kNone) {
         const auto type = ReadAttribute(tree, type_file);
         int value = 0;
@@ -185,7 +187,7 @@ std::vector<SerialDevice> PortMap::Devices() const {
         d.fixed_number = k + 1;
       }
     }
-    d.present = detail::NodeExists(tree, d.node);
+    d.present = detail::NodeExists(tree, node_path);
     if (is_virtual) {
       d.hardware = *device;
       d.subsystem = "bluetooth";
@@ -193,7 +195,7 @@ std::vector<SerialDevice> PortMap::Devices() const {
     } else {
       DescribeHardware(tree, sys_root, *device, d);
     }
-    const Place node = PlaceOf(tree, d.node);
+    const Place node = PlaceOf(tree, node_path);
     for (const auto& [links, into] :
          {std::pair{&by_id, &d.by_id}, std::pair{&by_path, &d.by_path}}) {
       for (const auto& [link, target] : *links) {
@@ -214,11 +216,11 @@ std::vector<SerialDevice> PortMap::Devices() const {
   std::vector<SerialDevice> unique;
   std::vector<Place> nodes;
   for (SerialDevice& d : devices) {
-    const Place node = PlaceOf(tree, d.node);
+    Place node = PlaceOf(tree, d.node.native());
     if (std::any_of(nodes.begin(), nodes.end(), [&](const Place& p) { return p.Same(node); })) {
       continue;
     }
-    nodes.push_back(node);
+    nodes.push_back(std::move(node));
     unique.push_back(std::move(d));
   }
   return unique;
