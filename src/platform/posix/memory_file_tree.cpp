@@ -122,6 +122,7 @@ void MemoryFileTree::Put(std::string_view path, std::unique_ptr<Node> node) {
   CreateDirectories(ParentOf(path));
   Place place = PlaceOf(path);
   if (place.folder) place.folder->children[place.name] = std::move(node);
+  ++changes_;
 }
 
 void MemoryFileTree::MakeFile(PathRef path, std::string_view text) {
@@ -149,9 +150,11 @@ void MemoryFileTree::MakeOther(PathRef path) {
 void MemoryFileTree::RemoveAll(PathRef path) {
   const Place place = PlaceOf(path.View());
   if (place.folder) place.folder->children.erase(place.name);
+  ++changes_;
 }
 
 void MemoryFileTree::SetProcess(int pid, bool runs) {
+  ++changes_;
   if (runs) {
     processes_.insert(pid);
   } else {
@@ -240,6 +243,7 @@ int MemoryFileTree::Symlink(PathRef target, PathRef link) {
   node->kind = Kind::kSymlink;
   node->text = target.String();
   place.folder->children.emplace(place.name, std::move(node));
+  ++changes_;
   return 0;
 }
 
@@ -270,6 +274,7 @@ int MemoryFileTree::Rename(PathRef from, PathRef to) {
   std::unique_ptr<Node> node = std::move(it->second);
   source.folder->children.erase(it);
   dest.folder->children[dest.name] = std::move(node);
+  ++changes_;
   return 0;
 }
 
@@ -280,6 +285,7 @@ int MemoryFileTree::Remove(PathRef path) {
   if (it == place.folder->children.end()) return ENOENT;
   if (it->second->kind == Kind::kDirectory) return EISDIR;
   place.folder->children.erase(it);
+  ++changes_;
   return 0;
 }
 
@@ -316,6 +322,7 @@ int MemoryFileTree::CreateDirectories(PathRef path) {
     for (std::size_t i = have; i < parts.size(); ++i) {
       // A dangling link where the folder should be.
       if (folder->children.count(parts[i])) return EEXIST;
+      ++changes_;
       folder = folder->children.emplace(std::string(parts[i]), std::make_unique<Node>())
                    .first->second.get();
     }
@@ -334,6 +341,7 @@ int MemoryFileTree::CreateDirectories(PathRef path) {
     if (!place.folder) return place.error;
     if (place.folder->children.count(place.name)) return EEXIST;
     place.folder->children.emplace(place.name, std::make_unique<Node>());
+    ++changes_;
   }
   return 0;
 }
@@ -347,6 +355,7 @@ int MemoryFileTree::WriteFile(PathRef path, std::string_view text) {
   node->kind = Kind::kFile;
   node->text = text;
   slot = std::move(node);
+  ++changes_;
   return 0;
 }
 

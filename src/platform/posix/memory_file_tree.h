@@ -4,6 +4,7 @@
 // One thread at a time.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -26,6 +27,8 @@ class MemoryFileTree final : public FileTree {
   void RemoveAll(PathRef path);
   // Whether ProcessRuns(pid) says so (no process runs until told).
   void SetProcess(int pid, bool runs);
+  // How many times the tree (or a process's state) has changed: equal counts mean equal trees.
+  std::uint64_t Changes() const { return changes_; }
   // Every entry, one a line, "path", "path -> target", "path/" (for reading failures).
   std::string Dump() const;
 
@@ -60,6 +63,7 @@ class MemoryFileTree final : public FileTree {
 
   std::unique_ptr<Node> root_;
   std::set<int> processes_;
+  std::uint64_t changes_ = 0;
   mutable std::vector<std::string_view> pending_, where_;
   mutable std::vector<Node*> chain_;
 };
